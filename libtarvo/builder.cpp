@@ -1,0 +1,353 @@
+// Incremental construction of the minimal acyclic automaton from sorted words
+// (Daciuk, Mihov, Watson and Watson, 2000). States are emitted as soon as they
+// can no longer change; a hash register of emitted states merges equal ones,
+// so memory follows the automaton, not the input.
+#include "tarvo_builder.h"
+
+#include "file_writer.h"
+#include "format.h"
+#include "sparse_packer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace velkin::libtarvo {
+
+namespace {
+
+constexpr uint64_t kMaxAutomaton = 0x7FFFFFFFu - format::kHeaderSize - 256;
+
+struct Arc {
+    uint8_t label;
+    uint32_t target;  // emit id of the target: its end offset in the emit buffer
+};
+
+struct Node {
+    std::vector<Arc> arcs;
+    bool final = false;
+    uint32_t annot = 0;
+};
+
+inline uint64_t mix(uint64_t h, uint64_t x) {
+    h ^= x;
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 32);
+}
+
+uint32_t nodeHash(const Node& node) {
+    uint64_t h = mix(0x9E3779B97F4A7C15ULL, (uint64_t(node.annot) << 1) | node.final);
+    for (const Arc& a : node.arcs) h = mix(h, (uint64_t(a.target) << 8) | a.label);
+    return uint32_t(h) | 1;  // never 0, so a zero slot means empty
+}
+
+unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4; }
+
+} // namespace
+
+struct DictBuilder::Impl {
+    BuildOptions options;
+    std::vector<uint8_t> emit;   // emitted states, each stored byte-reversed
+    std::vector<Node> path;      // states along the last word, not yet emitted
+    std::string last;
+    uint64_t words = 0;
+    uint64_t states = 0;
+    uint64_t transitions = 0;
+    unsigned widest = 0;
+    bool tree = true;
+    bool finished = false;
+    bool usedLabel[256] = {};
+    std::vector<uint64_t> table;  // register: (hash << 32) | emit id; 0 = empty
+    uint64_t registered = 0;
+    uint8_t scratch[16 + 5 * 256];
+
+    explicit Impl(BuildOptions o) : options(o), path(1), table(1 << 16, 0) {}
+
+    // Decodes the emitted state with emit id `id` and compares it with `node`.
+    bool sameAs(const Node& node, uint32_t id) const {
+        const uint8_t* r = emit.data() + id - 1;  // reading goes downwards
+        uint8_t h = *r--;
+        bool final = h & format::kFinalBit;
+        if (final != node.final) return false;
+        uint32_t n = h & format::kCountMask;
+        auto varint = [&r]() {
+            uint32_t v = 0;
+            for (unsigned shift = 0;; shift += 7) {
+                uint8_t b = *r--;
+                v |= uint32_t(b & 0x7F) << shift;
+                if (!(b & 0x80)) return v;
+            }
+        };
+        if (n == format::kCountEscape) n += varint();
+        if (n != node.arcs.size()) return false;
+        if (final && varint() != node.annot) return false;
+        for (uint32_t k = 0; k < n; ++k)
+            if (*r-- != node.arcs[k].label) return false;
+        unsigned width = (h >> format::kWidthShift) & 7;
+        if (width == 0) return n == 0 || node.arcs[0].target == uint32_t(r + 1 - emit.data());
+        for (uint32_t k = 0; k < n; ++k) {
+            uint8_t bytes[4];
+            for (unsigned i = 0; i < width; ++i) bytes[i] = *r--;
+            uint32_t delta = format::loadN(bytes, width, options.bigEndian);
+            if (id - delta != node.arcs[k].target) return false;
+        }
+        return true;
+    }
+
+    uint32_t emitState(const Node& node) {
+        const uint32_t n = uint32_t(node.arcs.size());
+        const uint64_t position = emit.size();
+        unsigned fixed = 1 + n;
+        if (n >= format::kCountEscape) fixed += format::varintSize(n - format::kCountEscape);
+        if (node.final) fixed += format::varintSize(node.annot);
+        // A single arc to the state emitted just before needs no target bytes:
+        // in the file that state follows this one.
+        unsigned width = 0;
+        if (!(n == 1 && node.arcs[0].target == position)) {
+            for (width = 1; width <= 4; ++width) {
+                uint64_t end = position + fixed + uint64_t(n) * width;
+                uint64_t furthest = 0;
+                for (const Arc& a : node.arcs) furthest = std::max<uint64_t>(furthest, end - a.target);
+                if (width == 4 || furthest < (uint64_t(1) << (8 * width))) break;
+            }
+        }
+        if (n == 0) width = 0;
+        const uint64_t end = position + fixed + uint64_t(n) * width;
+        if (end > kMaxAutomaton)
+            throw Error(Error::Kind::TooLarge, "automaton would pass the format's limit of 2 GiB");
+
+        uint8_t* out = scratch;
+        *out++ = uint8_t((node.final ? format::kFinalBit : 0) | (width << format::kWidthShift) |
+                         std::min<uint32_t>(n, format::kCountEscape));
+        if (n >= format::kCountEscape) out += format::putVarint(out, n - format::kCountEscape);
+        if (node.final) out += format::putVarint(out, node.annot);
+        for (const Arc& a : node.arcs) *out++ = a.label;
+        for (const Arc& a : node.arcs) {
+            format::storeN(out, uint32_t(end - a.target), width, options.bigEndian);
+            out += width;
+        }
+        size_t size = size_t(out - scratch);
+        emit.resize(position + size);
+        std::reverse_copy(scratch, out, emit.begin() + ptrdiff_t(position));
+        ++states;
+        transitions += n;
+        if (n > 0) widest = std::max(widest, width);
+        return uint32_t(end);
+    }
+
+    void growTable() {
+        std::vector<uint64_t> bigger(table.size() * 2, 0);
+        const size_t mask = bigger.size() - 1;
+        for (uint64_t entry : table) {
+            if (!entry) continue;
+            size_t i = size_t(entry >> 32) & mask;
+            while (bigger[i]) i = (i + 1) & mask;
+            bigger[i] = entry;
+        }
+        table.swap(bigger);
+    }
+
+    uint32_t registerOrEmit(const Node& node) {
+        const uint32_t hash = nodeHash(node);
+        const size_t mask = table.size() - 1;
+        size_t i = hash & mask;
+        while (uint64_t entry = table[i]) {
+            if (uint32_t(entry >> 32) == hash && sameAs(node, uint32_t(entry))) {
+                tree = false;
+                return uint32_t(entry);
+            }
+            i = (i + 1) & mask;
+        }
+        uint32_t id = emitState(node);
+        table[i] = (uint64_t(hash) << 32) | id;
+        if (++registered * 2 > table.size()) growTable();
+        return id;
+    }
+
+    // Emits the states deeper than `depth` along the last word.
+    void minimizeTo(size_t depth) {
+        for (size_t d = last.size(); d > depth; --d) path[d - 1].arcs.back().target = registerOrEmit(path[d]);
+    }
+
+    void add(std::string_view word, uint32_t annot) {
+        if (finished) throw Error(Error::Kind::BadInput, "builder already finished");
+        if (words > 0 && !(std::string_view(last) < word))
+            throw Error(Error::Kind::BadInput, word == last ? "duplicate word" : "word out of order");
+        if (word.size() > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "word longer than 2 GiB");
+        size_t common = 0;
+        size_t limit = std::min(last.size(), word.size());
+        while (common < limit && last[common] == word[common]) ++common;
+        if (words > 0) minimizeTo(common);
+        if (path.size() < word.size() + 1) path.resize(word.size() + 1);
+        for (size_t i = common; i < word.size(); ++i) {
+            uint8_t label = uint8_t(word[i]);
+            usedLabel[label] = true;
+            path[i].arcs.push_back({label, 0});
+            Node& next = path[i + 1];
+            next.arcs.clear();
+            next.final = false;
+            next.annot = 0;
+        }
+        path[word.size()].final = true;
+        path[word.size()].annot = annot;
+        last.assign(word);
+        ++words;
+    }
+
+    // Emits everything left and lays the automaton out root first.
+    std::vector<uint8_t> finishAutomaton() {
+        finished = true;
+        minimizeTo(0);
+        emitState(path[0]);
+        std::vector<uint64_t>().swap(table);
+        std::reverse(emit.begin(), emit.end());
+        return std::move(emit);
+    }
+};
+
+DictBuilder::DictBuilder(BuildOptions options) : impl_(std::make_unique<Impl>(options)) {}
+DictBuilder::~DictBuilder() = default;
+
+void DictBuilder::add(std::string_view word, uint32_t annotation) { impl_->add(word, annotation); }
+std::string_view DictBuilder::lastWord() const { return impl_->last; }
+uint64_t DictBuilder::wordCount() const { return impl_->words; }
+
+namespace {
+
+// The annotation section: offsets then bytes, or the numbers in use.
+std::vector<uint8_t> annotationSection(const std::vector<std::string>& annotations, bool numbersOnly,
+                                       const std::vector<uint32_t>& numbersInUse, bool big,
+                                       HeaderRecord& h) {
+    std::vector<uint8_t> out;
+    if (numbersOnly) {
+        uint32_t previous = 0;
+        uint8_t buffer[5];
+        for (size_t i = 0; i < numbersInUse.size(); ++i) {
+            uint32_t step = i == 0 ? numbersInUse[0] : numbersInUse[i] - previous;
+            out.insert(out.end(), buffer, buffer + format::putVarint(buffer, step));
+            previous = numbersInUse[i];
+        }
+        h.annotLengthSize = 0;
+        h.annotChunkSize = int32_t(out.size());
+        h.annotChunksCount = int32_t(numbersInUse.size());
+        return out;
+    }
+    uint64_t dataSize = 0;
+    for (const std::string& a : annotations) dataSize += a.size();
+    if (dataSize > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "annotations pass the format's limit of 2 GiB");
+    unsigned width = bytesFor(uint32_t(dataSize));
+    uint64_t indexSize = (uint64_t(annotations.size()) + 1) * width;
+    if (indexSize + dataSize > 0x7FFFFFFFu)
+        throw Error(Error::Kind::TooLarge, "annotations pass the format's limit of 2 GiB");
+    out.resize(size_t(indexSize + dataSize));
+    uint32_t offset = 0;
+    uint8_t* index = out.data();
+    uint8_t* data = out.data() + indexSize;
+    for (size_t i = 0; i <= annotations.size(); ++i) {
+        format::storeN(index + i * width, offset, width, big);
+        if (i == annotations.size()) break;
+        std::memcpy(data + offset, annotations[i].data(), annotations[i].size());
+        offset += uint32_t(annotations[i].size());
+    }
+    h.annotLengthSize = int32_t(width);
+    h.annotChunkSize = int32_t(dataSize);
+    h.annotChunksCount = int32_t(annotations.size());
+    return out;
+}
+
+// Final states' annotation numbers, sorted and unique.
+std::vector<uint32_t> numbersInUse(const std::vector<uint8_t>& fsa) {
+    std::vector<uint32_t> numbers;
+    const uint8_t* p = fsa.data();
+    const uint8_t* end = p + fsa.size();
+    while (p < end) {
+        uint8_t h = *p++;
+        uint32_t n = h & format::kCountMask;
+        if (n == format::kCountEscape) n += format::getVarintTrusted(p);
+        if (h & format::kFinalBit) numbers.push_back(format::getVarintTrusted(p));
+        p += n * (1 + ((h >> format::kWidthShift) & 7));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+} // namespace
+
+std::vector<uint8_t> DictBuilder::finishToMemory(const std::vector<std::string>& annotations, bool numbersOnly,
+                                                 BuildStats* stats) {
+    Impl& b = *impl_;
+    if (b.finished) throw Error(Error::Kind::BadInput, "builder already finished");
+    if (annotations.size() > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "too many annotations");
+    std::vector<uint8_t> compact = b.finishAutomaton();
+    const bool big = b.options.bigEndian;
+
+    HeaderRecord h{};
+    h.magic = int32_t(format::kMagic);
+    h.version = format::kVersion;
+    h.isTree = b.tree;
+    h.isBigEndian = big;
+    h.alphabetOffset = int32_t(format::kHeaderSize);
+    std::vector<uint8_t> alphabet;
+    for (unsigned c = 0; c < 256; ++c)
+        if (b.usedLabel[c]) alphabet.push_back(uint8_t(c));
+    h.alphabetSize = int32_t(alphabet.size());
+    h.fsaOffset = h.alphabetOffset + h.alphabetSize;
+    h.transCount = int32_t(b.transitions);
+    h.charSize = 1;
+
+    std::vector<uint32_t> inUse;
+    if (numbersOnly) inUse = numbersInUse(compact);
+    if (!numbersOnly) {
+        // Every annotation number on a final state must have its bytes.
+        for (uint32_t number : numbersInUse(compact))
+            if (number >= annotations.size())
+                throw Error(Error::Kind::BadInput, "annotation " + std::to_string(number) + " is not in the table");
+    }
+
+    std::vector<uint8_t> fsa;
+    if (b.options.layout == Layout::Sparse) {
+        SparseTable table = packSparse(compact, alphabet, big);
+        fsa = std::move(table.bytes);
+        h.isSparse = 1;
+        h.charSize = int32_t(table.checkSize);
+        h.destSize = int32_t(table.payloadSize);
+        h.paddingSize = int32_t(table.padding);
+    } else {
+        fsa = std::move(compact);
+        h.destSize = int32_t(b.widest);
+    }
+    if (fsa.size() > kMaxAutomaton) throw Error(Error::Kind::TooLarge, "automaton passes the format's limit of 2 GiB");
+    h.transSizeTotal = int32_t(fsa.size());
+    h.annotOffset = h.fsaOffset + h.transSizeTotal;
+    std::vector<uint8_t> annots = annotationSection(annotations, numbersOnly, inUse, big, h);
+    uint64_t total = uint64_t(h.annotOffset) + annots.size();
+    if (total > format::kMaxFileSize) throw Error(Error::Kind::TooLarge, "dictionary passes the format's limit of 2 GiB");
+
+    std::vector<uint8_t> file(static_cast<size_t>(total));
+    std::memcpy(file.data() + h.alphabetOffset, alphabet.data(), alphabet.size());
+    std::memcpy(file.data() + h.fsaOffset, fsa.data(), fsa.size());
+    std::vector<uint8_t>().swap(fsa);
+    std::memcpy(file.data() + h.annotOffset, annots.data(), annots.size());
+    format::writeHeader(h, file.data());
+    h.checksum = int32_t(format::fileChecksum(file.data(), file.size()));
+    format::writeHeader(h, file.data());
+
+    if (stats) {
+        stats->words = b.words;
+        stats->annotations = numbersOnly ? inUse.size() : annotations.size();
+        stats->states = b.states;
+        stats->transitions = b.transitions;
+        stats->bytes = file.size();
+    }
+    return file;
+}
+
+BuildStats DictBuilder::finish(const std::string& path, const std::vector<std::string>& annotations, bool numbersOnly) {
+    BuildStats stats;
+    std::vector<uint8_t> file = finishToMemory(annotations, numbersOnly, &stats);
+    writeFileAtomically(path, file.data(), file.size());
+    return stats;
+}
+
+} // namespace velkin::libtarvo

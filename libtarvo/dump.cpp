@@ -1,0 +1,108 @@
+// The dump form: header, alphabet, states with their arcs, annotations.
+// One item a line; see FORMAT.md ("Dump").
+#include "reader.h"
+
+#include <cinttypes>
+#include <vector>
+
+namespace velkin::libtarvo {
+
+namespace {
+
+const char* const kFieldNames[] = {
+    "magic", "checksum", "version", "isTree", "isHash", "isSparse", "isBigEndian",
+    "alphabetOffset", "fsaOffset", "annotOffset", "alphabetSize", "transCount",
+    "annotLengthSize", "annotChunkSize", "annotChunksCount", "charSize", "paddingSize",
+    "destSize", "hashSize", "transSizeTotal"};
+
+void putByte(std::FILE* out, uint8_t b) {
+    if (b > 0x20 && b < 0x7F && b != '\\') std::fputc(b, out);
+    else std::fprintf(out, "\\x%02X", b);
+}
+
+void putBytes(std::FILE* out, const uint8_t* p, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) putByte(out, p[i]);
+}
+
+void dumpHeader(const View& v, std::FILE* out) {
+    std::fprintf(out, "tarvo dictionary, format version %d\n", v.header.version);
+    const int32_t* fields = &v.header.magic;
+    for (unsigned i = 0; i < 20; ++i) {
+        if (i < 2) std::fprintf(out, "header %s 0x%08" PRIX32 "\n", kFieldNames[i], uint32_t(fields[i]));
+        else std::fprintf(out, "header %s %" PRId32 "\n", kFieldNames[i], fields[i]);
+    }
+    std::fprintf(out, "alphabet %u:", v.alphabetSize);
+    for (uint32_t i = 0; i < v.alphabetSize; ++i) {
+        std::fputc(' ', out);
+        putByte(out, v.alphabet[i]);
+    }
+    std::fprintf(out, "\nroot %" PRIu32 "\n", v.root());
+}
+
+void stateLine(std::FILE* out, uint32_t id, bool final, uint32_t annot, uint32_t arcs) {
+    std::fprintf(out, "state %" PRIu32, id);
+    if (final) std::fprintf(out, " final annot %" PRIu32, annot);
+    std::fprintf(out, " arcs %" PRIu32 "\n", arcs);
+}
+
+void arcLine(std::FILE* out, uint8_t label, uint32_t target) {
+    std::fputs("  ", out);
+    putByte(out, label);
+    std::fprintf(out, " -> %" PRIu32 "\n", target);
+}
+
+void dumpCompact(const View& v, std::FILE* out) {
+    uint32_t o = 0;
+    while (o < v.fsaSize) {
+        const uint8_t* p = v.fsa + o;
+        uint8_t h = *p++;
+        uint32_t n = h & format::kCountMask;
+        if (n == format::kCountEscape) n += format::getVarintTrusted(p);
+        bool final = h & format::kFinalBit;
+        uint32_t annot = final ? format::getVarintTrusted(p) : 0;
+        unsigned width = (h >> format::kWidthShift) & 7;
+        uint32_t end = uint32_t(p + n * (1 + width) - v.fsa);
+        stateLine(out, o, final, annot, n);
+        for (uint32_t k = 0; k < n; ++k)
+            arcLine(out, p[k], width == 0 ? end : o + format::loadN(p + n + k * width, width, v.big));
+        o = end;
+    }
+}
+
+void dumpSparse(const View& v, std::FILE* out) {
+    // The states are the root and every arc target, listed by code from the root down.
+    std::vector<bool> isStateCode(uint64_t(v.slotCount) * 2, false);
+    isStateCode[v.rootCode] = true;
+    for (uint32_t i = 0; i < v.slotCount; ++i)
+        if (v.check(i) != 0) isStateCode[v.payload(i)] = true;
+    for (uint64_t code = isStateCode.size(); code-- > 0;) {
+        if (!isStateCode[code]) continue;
+        uint32_t base = uint32_t(code >> 1);
+        uint32_t arcs = 0;
+        for (uint32_t c = 1; c <= v.alphabetSize; ++c) arcs += v.check(base + c) == c;
+        stateLine(out, uint32_t(code), code & 1, (code & 1) ? v.payload(base) : 0, arcs);
+        for (uint32_t c = 1; c <= v.alphabetSize; ++c)
+            if (v.check(base + c) == c) arcLine(out, v.alphabet[c - 1], v.payload(base + c));
+    }
+}
+
+int32_t dumpAnnot(const AnnotRecord* r, void* context) {
+    std::FILE* out = static_cast<std::FILE*>(context);
+    std::fprintf(out, "annot %" PRIu32 " %" PRId32 " ", r->number, r->length);
+    putBytes(out, r->data, uint32_t(r->length));
+    std::fputc('\n', out);
+    return 1;
+}
+
+} // namespace
+
+bool dump(const View& v, std::FILE* out) {
+    dumpHeader(v, out);
+    if (v.sparse) dumpSparse(v, out);
+    else dumpCompact(v, out);
+    std::fprintf(out, "annotations %" PRIu32 "%s\n", v.annotCount, v.numbersOnly ? " (numbers only)" : "");
+    enumerateAnnots(v, dumpAnnot, out);
+    return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+} // namespace velkin::libtarvo

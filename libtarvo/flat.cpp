@@ -1,0 +1,101 @@
+// The flat C interface over the same reader.
+#include "reader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+using velkin::libtarvo::DictImpl;
+using velkin::libtarvo::Error;
+using velkin::libtarvo::FileSource;
+
+struct TarvoDict {
+    std::vector<uint8_t> bytes;  // tarvo_open: the file read into memory
+    FileSource mapping;          // tarvo_mmap: the file mapped
+    std::unique_ptr<DictImpl> dict;
+};
+
+namespace {
+
+void setError(char* errorText, const char* reason) {
+    if (errorText) std::snprintf(errorText, TARVO_ERROR_TEXT_SIZE, "%s", reason);
+}
+
+std::vector<uint8_t> readWholeFile(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[1 << 16];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        if (bytes.size() + n > 0x7FFFFFFFu) {
+            std::fclose(f);
+            throw Error(Error::Kind::TooLarge, "file larger than 2 GiB");
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    bool failed = std::ferror(f);
+    int e = errno;
+    std::fclose(f);
+    if (failed) throw Error(Error::Kind::CannotOpen, std::strerror(e == 0 ? EIO : e));
+    return bytes;
+}
+
+TarvoHandle openWith(const char* path, int slow, char* errorText, bool map) {
+    try {
+        if (!path) throw Error(Error::Kind::CannotOpen, "no path given");
+        auto handle = std::make_unique<TarvoDict>();
+        const uint8_t* data;
+        uint64_t size;
+        if (map) {
+            handle->mapping.open(path);
+            data = handle->mapping.data();
+            size = handle->mapping.size();
+        } else {
+            handle->bytes = readWholeFile(path);
+            data = handle->bytes.data();
+            size = handle->bytes.size();
+        }
+        handle->dict = std::make_unique<DictImpl>(data, size, slow != 0, true);
+        return handle.release();
+    } catch (const std::bad_alloc&) {
+        setError(errorText, "out of memory");
+    } catch (const std::exception& e) {
+        setError(errorText, e.what());
+    }
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+int tarvo_version(const char** text, int, int, int) {
+    if (!text) return -1;
+    static const char version[] = "0.3.1";
+    *text = version;
+    return 0;
+}
+
+TarvoHandle tarvo_open(const char* path, int slow, char* errorText) { return openWith(path, slow, errorText, false); }
+TarvoHandle tarvo_mmap(const char* path, int slow, char* errorText) { return openWith(path, slow, errorText, true); }
+
+void tarvo_close(TarvoHandle handle) { delete handle; }
+
+const HeaderRecord* tarvo_header(TarvoHandle handle) { return handle ? &handle->dict->header() : nullptr; }
+
+uint32_t tarvo_get_root(TarvoHandle handle) { return handle ? handle->dict->root : 0; }
+
+int32_t tarvo_walk(TarvoHandle handle, const char* word, int32_t length, uint32_t root, void*) {
+    if (!handle || length < 0 || (!word && length > 0)) return -1;
+    return int32_t(handle->dict->walk(root, reinterpret_cast<const uint8_t*>(word), length));
+}
+
+int tarvo_dump(TarvoHandle handle, const TarvoDumpOptions* options) {
+    if (!handle || !options || options->mode != 0) return -1;
+    return velkin::libtarvo::dump(handle->dict->view(), stdout) ? 0 : -1;
+}
+
+} // extern "C"

@@ -1,0 +1,110 @@
+// The dictionary file format: constants, byte order, header I/O and the
+// checksum. FORMAT.md beside this file is the reference for every rule here.
+#pragma once
+
+#include "tarvo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace velkin::libtarvo::format {
+
+// "TRVO" in a little-endian file, "OVRT" in a big-endian one.
+constexpr uint32_t kMagic = 0x4F565254u;
+constexpr int32_t kVersion = 1;
+constexpr uint32_t kHeaderSize = 80;  // 20 words of 4 bytes
+constexpr uint64_t kMaxFileSize = 0x7FFFFFFFu;  // offsets and sizes are signed 32-bit
+
+// Compact state header byte.
+constexpr uint8_t kFinalBit = 0x80;
+constexpr unsigned kWidthShift = 4;      // bits 4-6: target width 0..4
+constexpr uint8_t kCountMask = 0x0F;     // bits 0-3: arc count, 15 = escape
+constexpr uint32_t kCountEscape = 15;
+
+inline uint32_t bswap32(uint32_t v) { return __builtin_bswap32(v); }
+
+// Loads an unsigned value of `width` (0..4) bytes in the given byte order.
+template <bool Big>
+inline uint32_t loadN(const uint8_t* p, unsigned width) {
+    uint32_t v = 0;
+    if constexpr (Big) {
+        for (unsigned i = 0; i < width; ++i) v = (v << 8) | p[i];
+    } else {
+        for (unsigned i = width; i-- > 0;) v = (v << 8) | p[i];
+    }
+    return v;
+}
+
+inline uint32_t loadN(const uint8_t* p, unsigned width, bool big) {
+    return big ? loadN<true>(p, width) : loadN<false>(p, width);
+}
+
+inline void storeN(uint8_t* p, uint32_t v, unsigned width, bool big) {
+    for (unsigned i = 0; i < width; ++i) {
+        unsigned shift = big ? 8 * (width - 1 - i) : 8 * i;
+        p[i] = uint8_t(v >> shift);
+    }
+}
+
+// Unsigned LEB128 of at most five bytes. Returns bytes written.
+inline unsigned putVarint(uint8_t* out, uint32_t v) {
+    unsigned n = 0;
+    while (v >= 0x80) {
+        out[n++] = uint8_t(v | 0x80);
+        v >>= 7;
+    }
+    out[n++] = uint8_t(v);
+    return n;
+}
+
+inline unsigned varintSize(uint32_t v) {
+    unsigned n = 1;
+    while (v >= 0x80) { v >>= 7; ++n; }
+    return n;
+}
+
+// Reads a varint at p, not past end. Returns false when it is truncated or
+// does not fit in 32 bits.
+inline bool getVarint(const uint8_t*& p, const uint8_t* end, uint32_t& value) {
+    uint32_t v = 0;
+    for (unsigned shift = 0; shift < 35; shift += 7) {
+        if (p == end) return false;
+        uint8_t b = *p++;
+        if (shift == 28 && (b & 0xF0)) return false;
+        v |= uint32_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) { value = v; return true; }
+    }
+    return false;
+}
+
+// Trusted form for bytes already validated.
+inline uint32_t getVarintTrusted(const uint8_t*& p) {
+    uint32_t v = *p++;
+    if (v < 0x80) return v;
+    v &= 0x7F;
+    for (unsigned shift = 7;; shift += 7) {
+        uint8_t b = *p++;
+        v |= uint32_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) return v;
+    }
+}
+
+// CRC-32C (Castagnoli), continued from `crc` (0 to start).
+uint32_t crc32c(uint32_t crc, const uint8_t* data, size_t size);
+
+// Checksum of a whole file image as stored in header word 1.
+uint32_t fileChecksum(const uint8_t* file, size_t size);
+
+// Reads and checks the header of a file image: magic, version, the sections'
+// offsets and sizes against each other and the file size. Raises Error.
+HeaderRecord readHeader(const uint8_t* file, uint64_t size, bool verifyChecksum);
+
+// Writes `header` (machine order) in the file's byte order, given by
+// header.isBigEndian, into 80 bytes at `out`.
+void writeHeader(const HeaderRecord& header, uint8_t* out);
+
+[[noreturn]] void damaged(const std::string& what);
+
+} // namespace velkin::libtarvo::format

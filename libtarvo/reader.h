@@ -1,0 +1,40 @@
+// Reading a validated dictionary: lookups, enumerations, the dump.
+#pragma once
+
+#include "view.h"
+
+#include <cstdio>
+
+namespace velkin::libtarvo {
+
+// Annotation number of the word spelled from `state`, or -1. `slow` takes the
+// generic arc-by-arc path instead of the layout's direct one.
+int64_t lookup(const View& view, uint32_t state, const uint8_t* word, int32_t length, bool slow);
+
+int32_t enumerateWords(const View& view, uint32_t state, WordCallback callback, void* context);
+int32_t enumerateAnnots(const View& view, AnnotCallback callback, void* context);
+
+// Writes the dump form of FORMAT.md. Returns false when writing failed.
+bool dump(const View& view, std::FILE* out);
+
+class DictImpl final : public Dict {
+public:
+    DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum);
+    const HeaderRecord& header() const override { return view_.header; }
+    int64_t lookup(const uint8_t* word, int32_t length) const override;
+    int32_t forEachWord(uint32_t state, WordCallback callback, void* context) const override;
+    int32_t forEachAnnot(AnnotCallback callback, void* context) const override;
+
+    const View& view() const { return view_; }
+    bool slow() const { return slow_; }
+    // Like lookup() from any state; a state other than the root is checked
+    // first (once, then remembered).
+    int64_t walk(uint32_t state, const uint8_t* word, int32_t length);
+
+private:
+    View view_;
+    bool slow_;
+    uint32_t checkedState_;
+};
+
+} // namespace velkin::libtarvo

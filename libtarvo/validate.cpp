@@ -1,0 +1,194 @@
+// Validation on open: every offset, size, label, target and annotation number
+// that a later call relies on is checked here, in time linear in the file.
+#include "view.h"
+
+#include <vector>
+
+namespace velkin::libtarvo {
+
+using format::damaged;
+
+namespace {
+
+std::string at(const char* what, uint64_t where) { return std::string(what) + " " + std::to_string(where); }
+
+void readAlphabet(View& v) {
+    v.alphabet = v.file + v.header.alphabetOffset;
+    v.alphabetSize = uint32_t(v.header.alphabetSize);
+    for (uint32_t i = 0; i < v.alphabetSize; ++i) {
+        if (i > 0 && v.alphabet[i] <= v.alphabet[i - 1]) damaged("alphabet is not in increasing order");
+        v.labelCode[v.alphabet[i]] = uint16_t(i + 1);
+    }
+}
+
+void readAnnotations(View& v) {
+    const HeaderRecord& h = v.header;
+    const uint8_t* section = v.file + h.annotOffset;
+    v.annotCount = uint32_t(h.annotChunksCount);
+    v.annotDataSize = uint32_t(h.annotChunkSize);
+    v.indexWidth = unsigned(h.annotLengthSize);
+    v.numbersOnly = v.indexWidth == 0;
+    if (v.numbersOnly) {
+        // The numbers in use: the first, then positive differences, as varints.
+        const uint8_t* p = section;
+        const uint8_t* end = section + v.annotDataSize;
+        uint64_t value = 0;
+        for (uint32_t i = 0; i < v.annotCount; ++i) {
+            uint32_t step;
+            if (!format::getVarint(p, end, step)) damaged(at("annotation number list breaks at entry", i));
+            if (i > 0 && step == 0) damaged(at("annotation number list repeats at entry", i));
+            value += step;
+            if (value > 0xFFFFFFFFu) damaged(at("annotation number list overflows at entry", i));
+        }
+        if (p != end) damaged("annotation number list has trailing bytes");
+        v.annotData = section;
+        return;
+    }
+    v.annotIndex = section;
+    v.annotData = section + uint64_t(v.annotCount + 1) * v.indexWidth;
+    uint32_t previous = 0;
+    for (uint32_t i = 0; i <= v.annotCount; ++i) {
+        uint32_t offset = v.annotOffset(i);
+        if ((i == 0 && offset != 0) || offset < previous || offset > v.annotDataSize)
+            damaged(at("annotation", i) + " lies outside the annotation section");
+        previous = offset;
+    }
+    if (previous != v.annotDataSize) damaged("annotation index does not end at the section's end");
+}
+
+bool annotationValid(const View& v, uint32_t number) { return v.numbersOnly || number < v.annotCount; }
+
+// Compact layout: one pass over the states in file order. Targets point
+// forward, which makes the automaton acyclic; a bitmap of the targets seen so
+// far catches a target that lands inside a state instead of at its start.
+template <bool Big>
+void validateCompact(View& v) {
+    const uint8_t* fsa = v.fsa;
+    const uint32_t size = v.fsaSize;
+    const uint8_t* end = fsa + size;
+    std::vector<uint64_t> targeted((uint64_t(size) + 63) / 64, 0);
+    bool inAlphabet[256] = {};
+    for (uint32_t i = 0; i < v.alphabetSize; ++i) inAlphabet[v.alphabet[i]] = true;
+
+    uint64_t transitions = 0;
+    unsigned widest = 0;
+    uint32_t o = 0;
+    while (o < size) {
+        const uint8_t* p = fsa + o;
+        uint8_t h = *p++;
+        unsigned width = (h >> format::kWidthShift) & 7;
+        if (width > 4) damaged(at("state", o) + " has a bad target width");
+        uint32_t n = h & format::kCountMask;
+        if (n == format::kCountEscape) {
+            uint32_t more;
+            if (!format::getVarint(p, end, more) || more > 256) damaged(at("state", o) + " has a bad arc count");
+            n += more;
+        }
+        if (n > 256) damaged(at("state", o) + " has more arcs than labels");
+        if (h & format::kFinalBit) {
+            uint32_t annot;
+            if (!format::getVarint(p, end, annot)) damaged(at("state", o) + " is truncated");
+            if (!annotationValid(v, annot))
+                damaged(at("state", o) + " has annotation " + std::to_string(annot) + " past the table");
+        }
+        if (uint64_t(end - p) < uint64_t(n) * (1 + width)) damaged(at("state", o) + " runs past the automaton");
+        const uint8_t* labels = p;
+        const uint8_t* targets = p + n;
+        uint32_t stateEnd = uint32_t(targets + uint64_t(n) * width - fsa);
+        for (uint32_t k = 0; k < n; ++k) {
+            if (!inAlphabet[labels[k]]) damaged(at("state", o) + " has a label outside the alphabet");
+            if (k > 0 && labels[k] <= labels[k - 1]) damaged(at("state", o) + " has labels out of order");
+        }
+        if (width == 0 && n > 1) damaged(at("state", o) + " has several arcs without targets");
+        for (uint32_t k = 0; k < n; ++k) {
+            uint64_t target = width == 0 ? stateEnd : uint64_t(o) + format::loadN<Big>(targets + k * width, width);
+            if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
+            if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
+            targeted[target >> 6] |= uint64_t(1) << (target & 63);
+        }
+        for (uint32_t inside = o + 1; inside < stateEnd; ++inside)
+            if (targeted[inside >> 6] >> (inside & 63) & 1)
+                damaged("a transition points inside " + at("state", o));
+        transitions += n;
+        if (n > 0 && width > widest) widest = width;
+        o = stateEnd;
+    }
+    if (transitions != uint64_t(v.header.transCount)) damaged("transition count disagrees with the header");
+    if (int32_t(widest) != v.header.destSize) damaged("target width disagrees with the header");
+}
+
+// Sparse layout: a slot with label code c at index i belongs to the state
+// whose base is i - c; every target base must be smaller than its source's.
+void validateSparse(View& v) {
+    const HeaderRecord& h = v.header;
+    v.checkSize = unsigned(h.charSize);
+    v.payloadSize = unsigned(h.destSize);
+    v.slotSize = v.checkSize + v.payloadSize;
+    if (v.fsaSize < 4 || (v.fsaSize - 4) % v.slotSize != 0) damaged("sparse table size is not a whole number of slots");
+    v.rootCode = format::loadN(v.fsa, 4, v.big);
+    v.slots = v.fsa + 4;
+    v.slotCount = (v.fsaSize - 4) / v.slotSize;
+    if (uint32_t(h.paddingSize) > v.slotCount) damaged("padding is larger than the table");
+    const uint64_t A = v.alphabetSize;
+
+    auto checkTarget = [&](uint32_t code, const std::string& what) {
+        uint64_t base = code >> 1;
+        if (base + A >= v.slotCount) damaged(what + " points past the table");
+        if ((code & 1) && (v.check(uint32_t(base)) != 0 || !annotationValid(v, v.payload(uint32_t(base)))))
+            damaged(what + " reaches a final state without a sound annotation");
+    };
+    checkTarget(v.rootCode, "root");
+
+    uint64_t transitions = 0;
+    for (uint32_t i = 0; i < v.slotCount; ++i) {
+        uint32_t c = v.check(i);
+        if (c == 0) continue;
+        if (c > A) damaged(at("slot", i) + " has a label outside the alphabet");
+        if (c > i) damaged(at("slot", i) + " belongs to no state");
+        uint32_t code = v.payload(i);
+        if ((code >> 1) >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
+        checkTarget(code, at("transition at slot", i));
+        ++transitions;
+    }
+    if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
+}
+
+} // namespace
+
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v) {
+    v = View{};
+    v.file = file;
+    v.size = size;
+    v.header = format::readHeader(file, size, verifyChecksum);
+    v.big = v.header.isBigEndian != 0;
+    v.sparse = v.header.isSparse != 0;
+    v.fsa = file + v.header.fsaOffset;
+    v.fsaSize = uint32_t(v.header.transSizeTotal);
+    readAlphabet(v);
+    readAnnotations(v);
+    if (v.sparse) validateSparse(v);
+    else if (v.big) validateCompact<true>(v);
+    else validateCompact<false>(v);
+}
+
+bool isState(const View& v, uint32_t state) {
+    if (state == v.root()) return true;
+    if (v.sparse) {
+        for (uint32_t i = 0; i < v.slotCount; ++i)
+            if (v.check(i) != 0 && v.payload(i) == state) return true;
+        return false;
+    }
+    uint32_t o = 0;
+    while (o < state && o < v.fsaSize) {
+        const uint8_t* p = v.fsa + o;
+        uint8_t h = *p++;
+        uint32_t n = h & format::kCountMask;
+        if (n == format::kCountEscape) n += format::getVarintTrusted(p);
+        if (h & format::kFinalBit) format::getVarintTrusted(p);
+        unsigned width = (h >> format::kWidthShift) & 7;
+        o = uint32_t(p + uint64_t(n) * (1 + width) - v.fsa);
+    }
+    return o == state;
+}
+
+} // namespace velkin::libtarvo

@@ -1,0 +1,64 @@
+// A validated dictionary image: where each section lies and how to read it.
+// Everything here may be used without further bounds checks once validate()
+// has accepted the bytes.
+#pragma once
+
+#include "format.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace velkin::libtarvo {
+
+struct View {
+    const uint8_t* file = nullptr;
+    uint64_t size = 0;
+    HeaderRecord header{};
+    bool big = false;
+    bool sparse = false;
+    bool numbersOnly = false;
+
+    const uint8_t* alphabet = nullptr;  // alphabetSize bytes, increasing
+    uint32_t alphabetSize = 0;
+    uint16_t labelCode[256] = {};       // byte -> code 1..A, 0 when not in the alphabet
+
+    const uint8_t* fsa = nullptr;       // automaton section
+    uint32_t fsaSize = 0;
+
+    // Sparse table.
+    uint32_t rootCode = 0;              // (base << 1) | final
+    const uint8_t* slots = nullptr;
+    uint32_t slotCount = 0;
+    unsigned checkSize = 1;
+    unsigned payloadSize = 4;
+    unsigned slotSize = 5;
+
+    // Annotation table, or the numbers in use of a numbers-only dictionary.
+    const uint8_t* annotIndex = nullptr;
+    unsigned indexWidth = 0;
+    const uint8_t* annotData = nullptr;
+    uint32_t annotCount = 0;
+    uint32_t annotDataSize = 0;
+
+    uint32_t root() const { return sparse ? rootCode : 0; }
+
+    uint32_t annotOffset(uint32_t i) const { return format::loadN(annotIndex + i * indexWidth, indexWidth, big); }
+
+    uint32_t check(uint32_t slot) const {
+        const uint8_t* p = slots + uint64_t(slot) * slotSize;
+        return checkSize == 1 ? p[0] : format::loadN(p, 2, big);
+    }
+    uint32_t payload(uint32_t slot) const {
+        return format::loadN(slots + uint64_t(slot) * slotSize + checkSize, payloadSize, big);
+    }
+};
+
+// Checks every rule of FORMAT.md that a later call relies on and fills `view`.
+// Raises Error with the first fault found.
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view);
+
+// Whether `state` is a state of the automaton (the root always is). Linear in
+// the automaton's size for anything but the root.
+bool isState(const View& view, uint32_t state);
+
+} // namespace velkin::libtarvo

@@ -1,9 +1,12 @@
 // Incremental construction of the minimal acyclic automaton from sorted words
-// (Daciuk, Mihov, Watson and Watson, 2000). States are emitted as soon as they
-// can no longer change; a hash register of emitted states merges equal ones,
-// so memory follows the automaton, not the input.
+// (Daciuk, Mihov, Watson and Watson, 2000), with annotation numbers carried as
+// outputs pushed towards the root (Mihov and Maurel, 2001), so that words with
+// different numbers still share their endings. States are emitted as soon as
+// they can no longer change; a hash register of emitted states merges equal
+// ones, so memory follows the automaton, not the input.
 #include "tarvo_builder.h"
 
+#include "compact_state.h"
 #include "file_writer.h"
 #include "format.h"
 #include "sparse_packer.h"
@@ -21,12 +24,13 @@ constexpr uint64_t kMaxAutomaton = 0x7FFFFFFFu - format::kHeaderSize - 256;
 struct Arc {
     uint8_t label;
     uint32_t target;  // emit id of the target: its end offset in the emit buffer
+    uint32_t output;  // added to the annotation number of every word through this arc
 };
 
 struct Node {
     std::vector<Arc> arcs;
     bool final = false;
-    uint32_t annot = 0;
+    uint32_t annot = 0;  // final output: what a word ending here adds last
 };
 
 inline uint64_t mix(uint64_t h, uint64_t x) {
@@ -37,7 +41,7 @@ inline uint64_t mix(uint64_t h, uint64_t x) {
 
 uint32_t nodeHash(const Node& node) {
     uint64_t h = mix(0x9E3779B97F4A7C15ULL, (uint64_t(node.annot) << 1) | node.final);
-    for (const Arc& a : node.arcs) h = mix(h, (uint64_t(a.target) << 8) | a.label);
+    for (const Arc& a : node.arcs) h = mix(mix(h, (uint64_t(a.target) << 8) | a.label), a.output);
     return uint32_t(h) | 1;  // never 0, so a zero slot means empty
 }
 
@@ -59,7 +63,8 @@ struct DictBuilder::Impl {
     bool usedLabel[256] = {};
     std::vector<uint64_t> table;  // register: (hash << 32) | emit id; 0 = empty
     uint64_t registered = 0;
-    uint8_t scratch[16 + 5 * 256];
+    uint8_t scratch[16 + 10 * 256];
+    uint32_t maxNumber = 0;
 
     explicit Impl(BuildOptions o) : options(o), path(1), table(1 << 16, 0) {}
 
@@ -84,13 +89,19 @@ struct DictBuilder::Impl {
         for (uint32_t k = 0; k < n; ++k)
             if (*r-- != node.arcs[k].label) return false;
         unsigned width = (h >> format::kWidthShift) & 7;
-        if (width == 0) return n == 0 || node.arcs[0].target == uint32_t(r + 1 - emit.data());
-        for (uint32_t k = 0; k < n; ++k) {
-            uint8_t bytes[4];
-            for (unsigned i = 0; i < width; ++i) bytes[i] = *r--;
-            uint32_t delta = format::loadN(bytes, width, options.bigEndian);
-            if (id - delta != node.arcs[k].target) return false;
+        if (width == 0) {
+            if (n == 1 && node.arcs[0].target != uint32_t(r + 1 - emit.data())) return false;
+        } else {
+            for (uint32_t k = 0; k < n; ++k) {
+                uint8_t bytes[4];
+                for (unsigned i = 0; i < width; ++i) bytes[i] = *r--;
+                uint32_t delta = format::loadN(bytes, width, options.bigEndian);
+                if (id - delta != node.arcs[k].target) return false;
+            }
         }
+        bool outputs = h & format::kOutputsBit;
+        for (uint32_t k = 0; k < n; ++k)
+            if ((outputs ? varint() : 0) != node.arcs[k].output) return false;
         return true;
     }
 
@@ -100,6 +111,10 @@ struct DictBuilder::Impl {
         unsigned fixed = 1 + n;
         if (n >= format::kCountEscape) fixed += format::varintSize(n - format::kCountEscape);
         if (node.final) fixed += format::varintSize(node.annot);
+        bool outputs = false;
+        for (const Arc& a : node.arcs) outputs |= a.output != 0;
+        if (outputs)
+            for (const Arc& a : node.arcs) fixed += format::varintSize(a.output);
         // A single arc to the state emitted just before needs no target bytes:
         // in the file that state follows this one.
         unsigned width = 0;
@@ -118,7 +133,7 @@ struct DictBuilder::Impl {
 
         uint8_t* out = scratch;
         *out++ = uint8_t((node.final ? format::kFinalBit : 0) | (width << format::kWidthShift) |
-                         std::min<uint32_t>(n, format::kCountEscape));
+                         (outputs ? format::kOutputsBit : 0) | std::min<uint32_t>(n, format::kCountEscape));
         if (n >= format::kCountEscape) out += format::putVarint(out, n - format::kCountEscape);
         if (node.final) out += format::putVarint(out, node.annot);
         for (const Arc& a : node.arcs) *out++ = a.label;
@@ -126,6 +141,8 @@ struct DictBuilder::Impl {
             format::storeN(out, uint32_t(end - a.target), width, options.bigEndian);
             out += width;
         }
+        if (outputs)
+            for (const Arc& a : node.arcs) out += format::putVarint(out, a.output);
         size_t size = size_t(out - scratch);
         emit.resize(position + size);
         std::reverse_copy(scratch, out, emit.begin() + ptrdiff_t(position));
@@ -179,17 +196,32 @@ struct DictBuilder::Impl {
         while (common < limit && last[common] == word[common]) ++common;
         if (words > 0) minimizeTo(common);
         if (path.size() < word.size() + 1) path.resize(word.size() + 1);
+        // Along the shared prefix each arc keeps what this word has in common
+        // with the words already below it; the excess moves one state down.
+        uint32_t rest = annot;
+        for (size_t i = 0; i < common; ++i) {
+            Arc& a = path[i].arcs.back();
+            uint32_t kept = std::min(a.output, rest);
+            if (uint32_t excess = a.output - kept) {
+                Node& below = path[i + 1];
+                for (Arc& b : below.arcs) b.output += excess;
+                if (below.final) below.annot += excess;
+            }
+            a.output = kept;
+            rest -= kept;
+        }
         for (size_t i = common; i < word.size(); ++i) {
             uint8_t label = uint8_t(word[i]);
             usedLabel[label] = true;
-            path[i].arcs.push_back({label, 0});
+            path[i].arcs.push_back({label, 0, i == common ? rest : 0});
             Node& next = path[i + 1];
             next.arcs.clear();
             next.final = false;
             next.annot = 0;
         }
         path[word.size()].final = true;
-        path[word.size()].annot = annot;
+        path[word.size()].annot = word.size() == common ? rest : 0;
+        maxNumber = std::max(maxNumber, annot);
         last.assign(word);
         ++words;
     }
@@ -255,17 +287,42 @@ std::vector<uint8_t> annotationSection(const std::vector<std::string>& annotatio
     return out;
 }
 
-// Final states' annotation numbers, sorted and unique.
-std::vector<uint32_t> numbersInUse(const std::vector<uint8_t>& fsa) {
+// Every word's annotation number, sorted and unique: a walk over all paths.
+std::vector<uint32_t> numbersInUse(const std::vector<uint8_t>& fsa, bool big) {
+    struct Frame {
+        CompactState state;
+        uint32_t next;
+        const uint8_t* out;
+        uint32_t sum;
+    };
     std::vector<uint32_t> numbers;
-    const uint8_t* p = fsa.data();
-    const uint8_t* end = p + fsa.size();
-    while (p < end) {
-        uint8_t h = *p++;
-        uint32_t n = h & format::kCountMask;
-        if (n == format::kCountEscape) n += format::getVarintTrusted(p);
-        if (h & format::kFinalBit) numbers.push_back(format::getVarintTrusted(p));
-        p += n * (1 + ((h >> format::kWidthShift) & 7));
+    size_t compactAt = size_t(1) << 22;
+    std::vector<Frame> stack(1);
+    decodeCompact(fsa.data(), 0, stack[0].state);
+    stack[0].next = 0;
+    stack[0].out = stack[0].state.outs;
+    stack[0].sum = 0;
+    if (stack[0].state.final) numbers.push_back(stack[0].state.finalOutput);
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next == f.state.n) {
+            stack.pop_back();
+            continue;
+        }
+        uint32_t sum = f.sum + nextOutput(f.state, f.out);
+        uint32_t target = compactTarget(f.state, f.next++, big);
+        Frame child;
+        decodeCompact(fsa.data(), target, child.state);
+        child.next = 0;
+        child.out = child.state.outs;
+        child.sum = sum;
+        if (child.state.final) numbers.push_back(sum + child.state.finalOutput);
+        if (numbers.size() >= compactAt) {  // keep memory to about the distinct numbers
+            std::sort(numbers.begin(), numbers.end());
+            numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+            compactAt = std::max<size_t>(compactAt, numbers.size() * 2);
+        }
+        stack.push_back(child);
     }
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
@@ -297,13 +354,9 @@ std::vector<uint8_t> DictBuilder::finishToMemory(const std::vector<std::string>&
     h.charSize = 1;
 
     std::vector<uint32_t> inUse;
-    if (numbersOnly) inUse = numbersInUse(compact);
-    if (!numbersOnly) {
-        // Every annotation number on a final state must have its bytes.
-        for (uint32_t number : numbersInUse(compact))
-            if (number >= annotations.size())
-                throw Error(Error::Kind::BadInput, "annotation " + std::to_string(number) + " is not in the table");
-    }
+    if (numbersOnly) inUse = numbersInUse(compact, big);
+    else if (b.words > 0 && b.maxNumber >= annotations.size())
+        throw Error(Error::Kind::BadInput, "annotation " + std::to_string(b.maxNumber) + " is not in the table");
 
     std::vector<uint8_t> fsa;
     if (b.options.layout == Layout::Sparse) {

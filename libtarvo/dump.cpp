@@ -2,6 +2,8 @@
 // One item a line; see FORMAT.md ("Dump").
 #include "reader.h"
 
+#include "compact_state.h"
+
 #include <cinttypes>
 #include <vector>
 
@@ -39,33 +41,32 @@ void dumpHeader(const View& v, std::FILE* out) {
     std::fprintf(out, "\nroot %" PRIu32 "\n", v.root());
 }
 
-void stateLine(std::FILE* out, uint32_t id, bool final, uint32_t annot, uint32_t arcs) {
+// A state's final output and an arc's output are what they add to the
+// annotation number of the words through them.
+void stateLine(std::FILE* out, uint32_t id, bool final, uint32_t finalOutput, uint32_t arcs) {
     std::fprintf(out, "state %" PRIu32, id);
-    if (final) std::fprintf(out, " final annot %" PRIu32, annot);
+    if (final) std::fprintf(out, " final +%" PRIu32, finalOutput);
     std::fprintf(out, " arcs %" PRIu32 "\n", arcs);
 }
 
-void arcLine(std::FILE* out, uint8_t label, uint32_t target) {
+void arcLine(std::FILE* out, uint8_t label, uint32_t target, uint32_t output) {
     std::fputs("  ", out);
     putByte(out, label);
-    std::fprintf(out, " -> %" PRIu32 "\n", target);
+    std::fprintf(out, " -> %" PRIu32, target);
+    if (output) std::fprintf(out, " +%" PRIu32, output);
+    std::fputc('\n', out);
 }
 
 void dumpCompact(const View& v, std::FILE* out) {
-    uint32_t o = 0;
-    while (o < v.fsaSize) {
-        const uint8_t* p = v.fsa + o;
-        uint8_t h = *p++;
-        uint32_t n = h & format::kCountMask;
-        if (n == format::kCountEscape) n += format::getVarintTrusted(p);
-        bool final = h & format::kFinalBit;
-        uint32_t annot = final ? format::getVarintTrusted(p) : 0;
-        unsigned width = (h >> format::kWidthShift) & 7;
-        uint32_t end = uint32_t(p + n * (1 + width) - v.fsa);
-        stateLine(out, o, final, annot, n);
-        for (uint32_t k = 0; k < n; ++k)
-            arcLine(out, p[k], width == 0 ? end : o + format::loadN(p + n + k * width, width, v.big));
-        o = end;
+    CompactState s;
+    for (uint32_t o = 0; o < v.fsaSize; o = s.end) {
+        decodeCompact(v.fsa, o, s);
+        stateLine(out, o, s.final, s.finalOutput, s.n);
+        const uint8_t* cursor = s.outs;
+        for (uint32_t k = 0; k < s.n; ++k) {
+            uint32_t output = nextOutput(s, cursor);
+            arcLine(out, s.labels[k], compactTarget(s, k, v.big), output);
+        }
     }
 }
 
@@ -82,7 +83,7 @@ void dumpSparse(const View& v, std::FILE* out) {
         for (uint32_t c = 1; c <= v.alphabetSize; ++c) arcs += v.check(base + c) == c;
         stateLine(out, uint32_t(code), code & 1, (code & 1) ? v.payload(base) : 0, arcs);
         for (uint32_t c = 1; c <= v.alphabetSize; ++c)
-            if (v.check(base + c) == c) arcLine(out, v.alphabet[c - 1], v.payload(base + c));
+            if (v.check(base + c) == c) arcLine(out, v.alphabet[c - 1], v.payload(base + c), v.output(base + c));
     }
 }
 

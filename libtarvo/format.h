@@ -17,11 +17,21 @@ constexpr int32_t kVersion = 1;
 constexpr uint32_t kHeaderSize = 80;  // 20 words of 4 bytes
 constexpr uint64_t kMaxFileSize = 0x7FFFFFFFu;  // offsets and sizes are signed 32-bit
 
-// Compact state header byte.
+// Compact state head byte.
 constexpr uint8_t kFinalBit = 0x80;
 constexpr unsigned kWidthShift = 4;      // bits 4-6: target width 0..4
-constexpr uint8_t kCountMask = 0x0F;     // bits 0-3: arc count, 15 = escape
-constexpr uint32_t kCountEscape = 15;
+constexpr uint8_t kOutputsBit = 0x08;    // the arcs carry outputs
+constexpr uint8_t kCountMask = 0x07;     // bits 0-2: arc count, 7 = escape
+constexpr uint32_t kCountEscape = 7;
+
+// Sparse section prefix: root code (4 bytes), output width (1 byte), 3 zero bytes.
+constexpr uint32_t kSparsePrefix = 8;
+
+// Skips `count` varints.
+inline const uint8_t* skipVarints(const uint8_t* p, uint32_t count) {
+    while (count) count -= !(*p++ & 0x80);
+    return p;
+}
 
 inline uint32_t bswap32(uint32_t v) { return __builtin_bswap32(v); }
 

@@ -1,5 +1,9 @@
-// Lookups and enumerations over both layouts and both byte orders.
+// Lookups and enumerations over both layouts and both byte orders. A word's
+// annotation number is the sum of the outputs along its path plus the final
+// output of its last state.
 #include "reader.h"
+
+#include "compact_state.h"
 
 #include <cstring>
 #include <vector>
@@ -8,41 +12,16 @@ namespace velkin::libtarvo {
 
 namespace {
 
-// A compact state decoded from trusted bytes.
-struct CompactState {
-    uint32_t start;
-    uint32_t end;
-    uint32_t n;
-    unsigned width;
-    bool final;
-    uint32_t annot;
-    const uint8_t* labels;
-    const uint8_t* targets;
-};
-
-inline void decodeCompact(const uint8_t* fsa, uint32_t o, CompactState& s) {
-    const uint8_t* p = fsa + o;
-    uint8_t h = *p++;
-    uint32_t n = h & format::kCountMask;
-    if (n == format::kCountEscape) n += format::getVarintTrusted(p);
-    s.final = h & format::kFinalBit;
-    s.annot = s.final ? format::getVarintTrusted(p) : 0;
-    s.width = (h >> format::kWidthShift) & 7;
-    s.n = n;
-    s.start = o;
-    s.labels = p;
-    s.targets = p + n;
-    s.end = uint32_t(s.targets + n * s.width - fsa);
+[[noreturn]] void badNumber(uint64_t number) {
+    format::damaged("annotation number " + std::to_string(number) + " lies outside the table");
 }
 
-template <bool Big>
-inline uint32_t compactTarget(const CompactState& s, uint32_t k) {
-    return s.width == 0 ? s.end : s.start + format::loadN<Big>(s.targets + k * s.width, s.width);
-}
+inline int64_t result(const View& v, uint64_t number) { return v.numberValid(number) ? int64_t(number) : -1; }
 
 template <bool Big>
 int64_t lookupCompactFast(const View& v, uint32_t o, const uint8_t* word, int32_t length) {
     const uint8_t* fsa = v.fsa;
+    uint64_t sum = 0;
     for (int32_t i = 0; i < length; ++i) {
         const uint8_t* p = fsa + o;
         uint8_t h = *p++;
@@ -53,15 +32,21 @@ int64_t lookupCompactFast(const View& v, uint32_t o, const uint8_t* word, int32_
         }
         const uint8_t* hit = static_cast<const uint8_t*>(std::memchr(p, word[i], n));
         if (!hit) return -1;
+        uint32_t k = uint32_t(hit - p);
         unsigned width = (h >> format::kWidthShift) & 7;
-        if (width == 0) o = uint32_t(p + 1 - fsa);
-        else o += format::loadN<Big>(p + n + uint32_t(hit - p) * width, width);
+        const uint8_t* outs = p + n + n * width;
+        if (h & format::kOutputsBit) {
+            const uint8_t* q = format::skipVarints(outs, k);
+            sum += format::getVarintTrusted(q);
+            outs = q;  // with width 0 there is one arc, and q is the state's end
+        }
+        o = width == 0 ? uint32_t(outs - fsa) : o + format::loadN<Big>(p + n + k * width, width);
     }
     const uint8_t* p = fsa + o;
     uint8_t h = *p++;
     if (!(h & format::kFinalBit)) return -1;
     if ((h & format::kCountMask) == format::kCountEscape) format::getVarintTrusted(p);
-    return format::getVarintTrusted(p);
+    return result(v, sum + format::getVarintTrusted(p));
 }
 
 // The reference path: the same arc-by-arc cursor the enumeration uses.
@@ -69,88 +54,113 @@ template <bool Big>
 int64_t lookupCompactSlow(const View& v, uint32_t o, const uint8_t* word, int32_t length) {
     CompactState s;
     decodeCompact(v.fsa, o, s);
+    uint64_t sum = 0;
     for (int32_t i = 0; i < length; ++i) {
+        const uint8_t* out = s.outs;
         uint32_t k = 0;
-        while (k < s.n && s.labels[k] < word[i]) ++k;
+        uint32_t output = 0;
+        for (; k < s.n; ++k) {
+            output = nextOutput(s, out);
+            if (s.labels[k] >= word[i]) break;
+        }
         if (k == s.n || s.labels[k] != word[i]) return -1;
+        sum += output;
         decodeCompact(v.fsa, compactTarget<Big>(s, k), s);
     }
-    return s.final ? int64_t(s.annot) : -1;
+    return s.final ? result(v, sum + s.finalOutput) : -1;
 }
 
 int64_t lookupSparseFast(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    uint64_t sum = 0;
     for (int32_t i = 0; i < length; ++i) {
         uint32_t c = v.labelCode[word[i]];
         if (c == 0) return -1;
         uint32_t slot = (code >> 1) + c;
         if (v.check(slot) != c) return -1;
         code = v.payload(slot);
+        sum += v.output(slot);
     }
-    return (code & 1) ? int64_t(v.payload(code >> 1)) : -1;
+    return (code & 1) ? result(v, sum + v.payload(code >> 1)) : -1;
 }
 
 int64_t lookupSparseSlow(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    uint64_t sum = 0;
     for (int32_t i = 0; i < length; ++i) {
         uint32_t base = code >> 1;
         uint32_t c = 1;
         while (c <= v.alphabetSize && !(v.check(base + c) == c && v.alphabet[c - 1] >= word[i])) ++c;
         if (c > v.alphabetSize || v.alphabet[c - 1] != word[i]) return -1;
         code = v.payload(base + c);
+        sum += v.output(base + c);
     }
-    return (code & 1) ? int64_t(v.payload(code >> 1)) : -1;
+    return (code & 1) ? result(v, sum + v.payload(code >> 1)) : -1;
 }
 
 const uint8_t kNoBytes[1] = {0};
 
 struct AnnotSource {
     const View& v;
-    AnnotRecord record(uint32_t number) const {
-        if (v.numbersOnly) return AnnotRecord{nullptr, 0, number};
-        uint32_t begin = v.annotOffset(number);
-        return AnnotRecord{v.annotData + begin, int32_t(v.annotOffset(number + 1) - begin), number};
+    AnnotRecord record(uint64_t number) const {
+        if (!v.numberValid(number)) badNumber(number);
+        uint32_t n = uint32_t(number);
+        if (v.numbersOnly) return AnnotRecord{nullptr, 0, n};
+        uint32_t begin = v.annotOffset(n);
+        return AnnotRecord{v.annotData + begin, int32_t(v.annotOffset(n + 1) - begin), n};
+    }
+};
+
+// The word being spelled; grows as deep as the longest word.
+struct WordBuffer {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(64);
+    uint8_t* at(size_t depth) {
+        if (depth >= bytes.size()) bytes.resize(bytes.size() * 2);
+        return bytes.data() + depth;
     }
 };
 
 struct CompactFrame {
-    uint32_t start;
-    uint32_t end;
-    const uint8_t* labels;
-    const uint8_t* targets;
-    uint32_t n;
+    CompactState state;
     uint32_t next;
-    unsigned width;
+    const uint8_t* out;
+    uint64_t sum;
 };
 
 template <bool Big>
 int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
     AnnotSource annots{v};
-    std::vector<uint8_t> word(64);
-    std::vector<CompactFrame> stack;
-    stack.reserve(64);
-    CompactState s;
-    decodeCompact(v.fsa, state, s);
-    if (s.final) {
-        AnnotRecord r = annots.record(s.annot);
+    WordBuffer word;
+    std::vector<CompactFrame> stack(1);
+    CompactFrame& first = stack[0];
+    decodeCompact(v.fsa, state, first.state);
+    first.next = 0;
+    first.out = first.state.outs;
+    first.sum = 0;
+    if (first.state.final) {
+        AnnotRecord r = annots.record(first.state.finalOutput);
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
-    if (s.n) stack.push_back({s.start, s.end, s.labels, s.targets, s.n, 0, s.width});
     while (!stack.empty()) {
         CompactFrame& f = stack.back();
-        if (f.next == f.n) {
+        if (f.next == f.state.n) {
             stack.pop_back();
             continue;
         }
         uint32_t k = f.next++;
         size_t depth = stack.size();
-        if (depth > word.size()) word.resize(word.size() * 2);
-        word[depth - 1] = f.labels[k];
-        uint32_t target = f.width == 0 ? f.end : f.start + format::loadN<Big>(f.targets + k * f.width, f.width);
-        decodeCompact(v.fsa, target, s);
-        if (s.final) {
-            AnnotRecord r = annots.record(s.annot);
-            if (callback(word.data(), int32_t(depth), &r, context) == 0) return 0;
+        *word.at(depth - 1) = f.state.labels[k];
+        uint64_t sum = f.sum + nextOutput(f.state, f.out);
+        CompactFrame child;
+        decodeCompact(v.fsa, compactTarget<Big>(f.state, k), child.state);
+        if (child.state.final) {
+            AnnotRecord r = annots.record(sum + child.state.finalOutput);
+            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
         }
-        if (s.n) stack.push_back({s.start, s.end, s.labels, s.targets, s.n, 0, s.width});
+        if (child.state.n) {
+            child.next = 0;
+            child.out = child.state.outs;
+            child.sum = sum;
+            stack.push_back(child);
+        }
     }
     return 1;
 }
@@ -158,17 +168,18 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
 struct SparseFrame {
     uint32_t base;
     uint32_t next;
+    uint64_t sum;
 };
 
 int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, void* context) {
     AnnotSource annots{v};
-    std::vector<uint8_t> word(64);
+    WordBuffer word;
     std::vector<SparseFrame> stack;
     if (code & 1) {
         AnnotRecord r = annots.record(v.payload(code >> 1));
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
-    stack.push_back({code >> 1, 1});
+    stack.push_back({code >> 1, 1, 0});
     const uint32_t A = v.alphabetSize;
     while (!stack.empty()) {
         SparseFrame& f = stack.back();
@@ -179,15 +190,16 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
             continue;
         }
         f.next = c + 1;
-        uint32_t target = v.payload(f.base + c);
+        uint32_t slot = f.base + c;
+        uint32_t target = v.payload(slot);
+        uint64_t sum = f.sum + v.output(slot);
         size_t depth = stack.size();
-        if (depth > word.size()) word.resize(word.size() * 2);
-        word[depth - 1] = v.alphabet[c - 1];
+        *word.at(depth - 1) = v.alphabet[c - 1];
         if (target & 1) {
-            AnnotRecord r = annots.record(v.payload(target >> 1));
-            if (callback(word.data(), int32_t(depth), &r, context) == 0) return 0;
+            AnnotRecord r = annots.record(sum + v.payload(target >> 1));
+            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
         }
-        stack.push_back({target >> 1, 1});
+        stack.push_back({target >> 1, 1, sum});
     }
     return 1;
 }

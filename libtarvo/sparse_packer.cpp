@@ -3,6 +3,7 @@
 // base: that is what lets a reader check acyclicity in one pass.
 #include "sparse_packer.h"
 
+#include "compact_state.h"
 #include "format.h"
 #include "tarvo.h"
 
@@ -13,6 +14,8 @@ namespace velkin::libtarvo {
 namespace {
 
 constexpr unsigned kSearchLimit = 256;  // candidate bases tried before going to the table's end
+
+unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4; }
 
 class SlotTable {
 public:
@@ -32,11 +35,12 @@ public:
         return root;
     }
 
-    void occupy(uint64_t slot, uint32_t check, uint32_t payload) {
+    void occupy(uint64_t slot, uint32_t check, uint32_t payload, uint32_t output) {
         ensure(slot + 1);
         parent_[slot] = uint32_t(slot + 1);
         checks_[slot] = check;
         payloads_[slot] = payload;
+        outputs_[slot] = output;
         highest_ = std::max(highest_, slot + 1);
     }
 
@@ -48,6 +52,7 @@ public:
     uint64_t highWater() const { return highest_; }
     uint32_t check(uint64_t slot) const { return slot < checks_.size() ? checks_[slot] : 0; }
     uint32_t payload(uint64_t slot) const { return slot < payloads_.size() ? payloads_[slot] : 0; }
+    uint32_t output(uint64_t slot) const { return slot < outputs_.size() ? outputs_[slot] : 0; }
 
 private:
     void ensure(uint64_t size) {
@@ -59,6 +64,7 @@ private:
         for (uint64_t i = old; i < grown; ++i) parent_[i] = uint32_t(i);
         checks_.resize(grown, 0);
         payloads_.resize(grown, 0);
+        outputs_.resize(grown, 0);
         baseUsed_.resize(grown, false);
     }
 
@@ -66,33 +72,9 @@ private:
     std::vector<uint16_t> checks_;
     std::vector<uint32_t> payloads_;
     std::vector<bool> baseUsed_;
+    std::vector<uint32_t> outputs_;
     uint64_t highest_ = 0;
 };
-
-struct StateInfo {
-    bool final;
-    uint32_t annot;
-    uint32_t n;
-    unsigned width;
-    const uint8_t* labels;
-    const uint8_t* targets;
-    uint32_t end;
-};
-
-StateInfo decode(const uint8_t* fsa, uint32_t o) {
-    StateInfo s;
-    const uint8_t* p = fsa + o;
-    uint8_t h = *p++;
-    s.n = h & format::kCountMask;
-    if (s.n == format::kCountEscape) s.n += format::getVarintTrusted(p);
-    s.final = h & format::kFinalBit;
-    s.annot = s.final ? format::getVarintTrusted(p) : 0;
-    s.width = (h >> format::kWidthShift) & 7;
-    s.labels = p;
-    s.targets = p + s.n;
-    s.end = uint32_t(s.targets + s.n * s.width - fsa);
-    return s;
-}
 
 uint64_t findBase(SlotTable& table, const std::vector<uint32_t>& needed, uint64_t minBase) {
     if (needed.empty()) {
@@ -122,24 +104,28 @@ SparseTable packSparse(const std::vector<uint8_t>& compact, const std::vector<ui
     const uint32_t size = uint32_t(compact.size());
 
     std::vector<uint32_t> starts;
-    for (uint32_t o = 0; o < size; o = decode(fsa, o).end) starts.push_back(o);
+    CompactState s;
+    for (uint32_t o = 0; o < size; o = s.end) {
+        decodeCompact(fsa, o, s);
+        starts.push_back(o);
+    }
     std::vector<uint32_t> baseOf(size, 0);
 
     SlotTable table;
     std::vector<uint32_t> needed;
     uint64_t maxBase = 0;
     uint32_t maxPayload = 0;
+    uint32_t maxOutput = 0;
     uint32_t rootCode = 0;
     for (size_t k = starts.size(); k-- > 0;) {
         const uint32_t o = starts[k];
-        StateInfo s = decode(fsa, o);
+        decodeCompact(fsa, o, s);
         needed.clear();
         if (s.final) needed.push_back(0);
         uint64_t minBase = 0;
         for (uint32_t a = 0; a < s.n; ++a) {
             needed.push_back(codeOf[s.labels[a]]);
-            uint32_t target = s.width == 0 ? s.end : o + format::loadN(s.targets + a * s.width, s.width, big);
-            minBase = std::max<uint64_t>(minBase, uint64_t(baseOf[target]) + 1);
+            minBase = std::max<uint64_t>(minBase, uint64_t(baseOf[compactTarget(s, a, big)]) + 1);
         }
         uint64_t base = findBase(table, needed, minBase);
         if (base > 0x3FFFFFFFu) throw Error(Error::Kind::TooLarge, "sparse table passes the format's limit");
@@ -147,32 +133,38 @@ SparseTable packSparse(const std::vector<uint8_t>& compact, const std::vector<ui
         baseOf[o] = uint32_t(base);
         maxBase = std::max(maxBase, base);
         if (s.final) {
-            table.occupy(base, 0, s.annot);
-            maxPayload = std::max(maxPayload, s.annot);
+            table.occupy(base, 0, s.finalOutput, 0);
+            maxPayload = std::max(maxPayload, s.finalOutput);
         }
+        const uint8_t* out = s.outs;
         for (uint32_t a = 0; a < s.n; ++a) {
-            uint32_t target = s.width == 0 ? s.end : o + format::loadN(s.targets + a * s.width, s.width, big);
+            uint32_t target = compactTarget(s, a, big);
             uint32_t code = (baseOf[target] << 1) | ((fsa[target] & format::kFinalBit) ? 1 : 0);
-            table.occupy(base + codeOf[s.labels[a]], codeOf[s.labels[a]], code);
+            uint32_t output = nextOutput(s, out);
+            table.occupy(base + codeOf[s.labels[a]], codeOf[s.labels[a]], code, output);
             maxPayload = std::max(maxPayload, code);
+            maxOutput = std::max(maxOutput, output);
         }
         if (o == 0) rootCode = uint32_t(base << 1) | (s.final ? 1 : 0);
     }
 
     SparseTable out;
     out.checkSize = alphabet.size() > 255 ? 2 : 1;
-    out.payloadSize = maxPayload < 0x100 ? 1 : maxPayload < 0x10000 ? 2 : maxPayload < 0x1000000 ? 3 : 4;
+    out.payloadSize = bytesFor(maxPayload);
+    const unsigned outputSize = maxOutput == 0 ? 0 : bytesFor(maxOutput);
     uint64_t slotCount = std::max<uint64_t>(table.highWater(), maxBase + alphabet.size() + 1);
     out.padding = uint32_t(slotCount - table.highWater());
-    const unsigned slotSize = out.checkSize + out.payloadSize;
-    uint64_t bytes = 4 + slotCount * slotSize;
+    const unsigned slotSize = out.checkSize + out.payloadSize + outputSize;
+    uint64_t bytes = format::kSparsePrefix + slotCount * slotSize;
     if (bytes > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "sparse table passes the format's limit");
     out.bytes.resize(size_t(bytes));
     format::storeN(out.bytes.data(), rootCode, 4, big);
-    uint8_t* p = out.bytes.data() + 4;
+    out.bytes[4] = uint8_t(outputSize);
+    uint8_t* p = out.bytes.data() + format::kSparsePrefix;
     for (uint64_t i = 0; i < slotCount; ++i, p += slotSize) {
         format::storeN(p, table.check(i), out.checkSize, big);
         format::storeN(p + out.checkSize, table.payload(i), out.payloadSize, big);
+        format::storeN(p + out.checkSize + out.payloadSize, table.output(i), outputSize, big);
     }
     return out;
 }

@@ -2,6 +2,8 @@
 // that a later call relies on is checked here, in time linear in the file.
 #include "view.h"
 
+#include "compact_state.h"
+
 #include <vector>
 
 namespace velkin::libtarvo {
@@ -56,8 +58,6 @@ void readAnnotations(View& v) {
     if (previous != v.annotDataSize) damaged("annotation index does not end at the section's end");
 }
 
-bool annotationValid(const View& v, uint32_t number) { return v.numbersOnly || number < v.annotCount; }
-
 // Compact layout: one pass over the states in file order. Targets point
 // forward, which makes the automaton acyclic; a bitmap of the targets seen so
 // far catches a target that lands inside a state instead of at its start.
@@ -86,15 +86,22 @@ void validateCompact(View& v) {
         }
         if (n > 256) damaged(at("state", o) + " has more arcs than labels");
         if (h & format::kFinalBit) {
-            uint32_t annot;
-            if (!format::getVarint(p, end, annot)) damaged(at("state", o) + " is truncated");
-            if (!annotationValid(v, annot))
-                damaged(at("state", o) + " has annotation " + std::to_string(annot) + " past the table");
+            uint32_t finalOutput;
+            if (!format::getVarint(p, end, finalOutput)) damaged(at("state", o) + " is truncated");
         }
         if (uint64_t(end - p) < uint64_t(n) * (1 + width)) damaged(at("state", o) + " runs past the automaton");
         const uint8_t* labels = p;
         const uint8_t* targets = p + n;
-        uint32_t stateEnd = uint32_t(targets + uint64_t(n) * width - fsa);
+        const uint8_t* outs = targets + uint64_t(n) * width;
+        if (h & format::kOutputsBit) {
+            const uint8_t* q = outs;
+            for (uint32_t k = 0; k < n; ++k) {
+                uint32_t output;
+                if (!format::getVarint(q, end, output)) damaged(at("state", o) + " has a bad arc output");
+            }
+            outs = q;
+        }
+        uint32_t stateEnd = uint32_t(outs - fsa);
         for (uint32_t k = 0; k < n; ++k) {
             if (!inAlphabet[labels[k]]) damaged(at("state", o) + " has a label outside the alphabet");
             if (k > 0 && labels[k] <= labels[k - 1]) damaged(at("state", o) + " has labels out of order");
@@ -121,23 +128,19 @@ void validateCompact(View& v) {
 // whose base is i - c; every target base must be smaller than its source's.
 void validateSparse(View& v) {
     const HeaderRecord& h = v.header;
+    if (v.fsaSize < format::kSparsePrefix) damaged("sparse table is shorter than its prefix");
+    v.rootCode = format::loadN(v.fsa, 4, v.big);
+    v.outputSize = v.fsa[4];
+    if (v.outputSize > 4 || v.fsa[5] || v.fsa[6] || v.fsa[7]) damaged("sparse table prefix is malformed");
     v.checkSize = unsigned(h.charSize);
     v.payloadSize = unsigned(h.destSize);
-    v.slotSize = v.checkSize + v.payloadSize;
-    if (v.fsaSize < 4 || (v.fsaSize - 4) % v.slotSize != 0) damaged("sparse table size is not a whole number of slots");
-    v.rootCode = format::loadN(v.fsa, 4, v.big);
-    v.slots = v.fsa + 4;
-    v.slotCount = (v.fsaSize - 4) / v.slotSize;
+    v.slotSize = v.checkSize + v.payloadSize + v.outputSize;
+    if ((v.fsaSize - format::kSparsePrefix) % v.slotSize != 0) damaged("sparse table size is not a whole number of slots");
+    v.slots = v.fsa + format::kSparsePrefix;
+    v.slotCount = (v.fsaSize - format::kSparsePrefix) / v.slotSize;
     if (uint32_t(h.paddingSize) > v.slotCount) damaged("padding is larger than the table");
     const uint64_t A = v.alphabetSize;
-
-    auto checkTarget = [&](uint32_t code, const std::string& what) {
-        uint64_t base = code >> 1;
-        if (base + A >= v.slotCount) damaged(what + " points past the table");
-        if ((code & 1) && (v.check(uint32_t(base)) != 0 || !annotationValid(v, v.payload(uint32_t(base)))))
-            damaged(what + " reaches a final state without a sound annotation");
-    };
-    checkTarget(v.rootCode, "root");
+    if ((v.rootCode >> 1) + A >= v.slotCount) damaged("root points past the table");
 
     uint64_t transitions = 0;
     for (uint32_t i = 0; i < v.slotCount; ++i) {
@@ -145,9 +148,9 @@ void validateSparse(View& v) {
         if (c == 0) continue;
         if (c > A) damaged(at("slot", i) + " has a label outside the alphabet");
         if (c > i) damaged(at("slot", i) + " belongs to no state");
-        uint32_t code = v.payload(i);
-        if ((code >> 1) >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
-        checkTarget(code, at("transition at slot", i));
+        uint64_t target = v.payload(i) >> 1;
+        if (target >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
+        if (target + A >= v.slotCount) damaged(at("transition at slot", i) + " points past the table");
         ++transitions;
     }
     if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
@@ -179,14 +182,10 @@ bool isState(const View& v, uint32_t state) {
         return false;
     }
     uint32_t o = 0;
+    CompactState s;
     while (o < state && o < v.fsaSize) {
-        const uint8_t* p = v.fsa + o;
-        uint8_t h = *p++;
-        uint32_t n = h & format::kCountMask;
-        if (n == format::kCountEscape) n += format::getVarintTrusted(p);
-        if (h & format::kFinalBit) format::getVarintTrusted(p);
-        unsigned width = (h >> format::kWidthShift) & 7;
-        o = uint32_t(p + uint64_t(n) * (1 + width) - v.fsa);
+        decodeCompact(v.fsa, o, s);
+        o = s.end;
     }
     return o == state;
 }

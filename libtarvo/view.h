@@ -31,6 +31,7 @@ struct View {
     uint32_t slotCount = 0;
     unsigned checkSize = 1;
     unsigned payloadSize = 4;
+    unsigned outputSize = 0;            // bytes of an arc's output in each slot
     unsigned slotSize = 5;
 
     // Annotation table, or the numbers in use of a numbers-only dictionary.
@@ -50,6 +51,15 @@ struct View {
     }
     uint32_t payload(uint32_t slot) const {
         return format::loadN(slots + uint64_t(slot) * slotSize + checkSize, payloadSize, big);
+    }
+    uint32_t output(uint32_t slot) const {
+        return outputSize ? format::loadN(slots + uint64_t(slot) * slotSize + checkSize + payloadSize, outputSize, big) : 0;
+    }
+
+    // A word's annotation number is the sum of the outputs along its path; in
+    // a damaged file that sum could leave the table.
+    bool numberValid(uint64_t number) const {
+        return number <= 0xFFFFFFFFu && (numbersOnly || number < annotCount);
     }
 };
 

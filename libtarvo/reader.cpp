@@ -121,6 +121,7 @@ struct WordBuffer {
 struct CompactFrame {
     CompactState state;
     uint32_t next;
+    uint32_t depth;  // length of the word that ends in this state
     const uint8_t* out;
     uint64_t sum;
 };
@@ -129,40 +130,46 @@ template <bool Big>
 int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
     AnnotSource annots{v};
     WordBuffer word;
-    std::vector<CompactFrame> stack(1);
-    CompactFrame& first = stack[0];
-    decodeCompact(v.fsa, state, first.state);
-    first.next = 0;
-    first.out = first.state.outs;
-    first.sum = 0;
-    if (first.state.final) {
-        AnnotRecord r = annots.record(first.state.finalOutput);
+    // A stack of frames managed by hand: the vector only ever grows.
+    std::vector<CompactFrame> stack(64);
+    size_t top = 0;
+    CompactFrame* f = &stack[0];
+    decodeCompact(v.fsa, state, f->state);
+    f->next = 0;
+    f->depth = 0;
+    f->out = f->state.outs;
+    f->sum = 0;
+    if (f->state.final) {
+        AnnotRecord r = annots.record(f->state.finalOutput);
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
-    while (!stack.empty()) {
-        CompactFrame& f = stack.back();
-        if (f.next == f.state.n) {
-            stack.pop_back();
-            continue;
+    if (f->state.n == 0) return 1;
+    for (;;) {
+        uint32_t k = f->next++;
+        uint32_t depth = f->depth;
+        *word.at(depth) = f->state.labels[k];
+        uint64_t sum = f->sum + nextOutput(f->state, f->out);
+        uint32_t target = compactTarget<Big>(f->state, k);
+        // Past its last arc a frame is not needed again: the child takes its
+        // place, so a chain of single arcs costs no stack.
+        if (f->next != f->state.n) {
+            if (++top == stack.size()) stack.resize(stack.size() * 2);
+            f = &stack[top];
         }
-        uint32_t k = f.next++;
-        size_t depth = stack.size();
-        *word.at(depth - 1) = f.state.labels[k];
-        uint64_t sum = f.sum + nextOutput(f.state, f.out);
-        CompactFrame child;
-        decodeCompact(v.fsa, compactTarget<Big>(f.state, k), child.state);
-        if (child.state.final) {
-            AnnotRecord r = annots.record(sum + child.state.finalOutput);
-            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
+        decodeCompact(v.fsa, target, f->state);
+        f->next = 0;
+        f->depth = depth + 1;
+        f->out = f->state.outs;
+        f->sum = sum;
+        if (f->state.final) {
+            AnnotRecord r = annots.record(sum + f->state.finalOutput);
+            if (callback(word.bytes.data(), int32_t(depth + 1), &r, context) == 0) return 0;
         }
-        if (child.state.n) {
-            child.next = 0;
-            child.out = child.state.outs;
-            child.sum = sum;
-            stack.push_back(child);
+        while (f->next == f->state.n) {
+            if (top == 0) return 1;
+            f = &stack[--top];
         }
     }
-    return 1;
 }
 
 struct SparseFrame {

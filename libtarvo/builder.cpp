@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <span>
 
 namespace velkin::libtarvo {
 
@@ -44,6 +45,16 @@ uint32_t nodeHash(const Node& node) {
     for (const Arc& a : node.arcs) h = mix(mix(h, (uint64_t(a.target) << 8) | a.label), a.output);
     return uint32_t(h) | 1;  // never 0, so a zero slot means empty
 }
+
+// A finished file in its four parts, written one after the other.
+struct FileParts {
+    uint8_t header[format::kHeaderSize];
+    std::vector<uint8_t> alphabet;
+    std::vector<uint8_t> fsa;
+    std::vector<uint8_t> annots;
+    std::vector<std::span<const uint8_t>> spans() const { return {header, alphabet, fsa, annots}; }
+    uint64_t size() const { return sizeof header + alphabet.size() + fsa.size() + annots.size(); }
+};
 
 unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4; }
 
@@ -177,7 +188,7 @@ struct DictBuilder::Impl {
         }
         uint32_t id = emitState(node);
         table[i] = (uint64_t(hash) << 32) | id;
-        if (++registered * 2 > table.size()) growTable();
+        if (++registered * 10 > table.size() * 7) growTable();  // load at most 0.7
         return id;
     }
 
@@ -225,6 +236,8 @@ struct DictBuilder::Impl {
         last.assign(word);
         ++words;
     }
+
+    FileParts assemble(const std::vector<std::string>& annotations, bool numbersOnly, BuildStats* stats);
 
     // Emits everything left and lays the automaton out root first.
     std::vector<uint8_t> finishAutomaton() {
@@ -331,11 +344,12 @@ std::vector<uint32_t> numbersInUse(const std::vector<uint8_t>& fsa, bool big) {
 
 } // namespace
 
-std::vector<uint8_t> DictBuilder::finishToMemory(const std::vector<std::string>& annotations, bool numbersOnly,
-                                                 BuildStats* stats) {
-    Impl& b = *impl_;
+FileParts DictBuilder::Impl::assemble(const std::vector<std::string>& annotations, bool numbersOnly,
+                                      BuildStats* stats) {
+    Impl& b = *this;
     if (b.finished) throw Error(Error::Kind::BadInput, "builder already finished");
     if (annotations.size() > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "too many annotations");
+    FileParts parts;
     std::vector<uint8_t> compact = b.finishAutomaton();
     const bool big = b.options.bigEndian;
 
@@ -345,10 +359,9 @@ std::vector<uint8_t> DictBuilder::finishToMemory(const std::vector<std::string>&
     h.isTree = b.tree;
     h.isBigEndian = big;
     h.alphabetOffset = int32_t(format::kHeaderSize);
-    std::vector<uint8_t> alphabet;
     for (unsigned c = 0; c < 256; ++c)
-        if (b.usedLabel[c]) alphabet.push_back(uint8_t(c));
-    h.alphabetSize = int32_t(alphabet.size());
+        if (b.usedLabel[c]) parts.alphabet.push_back(uint8_t(c));
+    h.alphabetSize = int32_t(parts.alphabet.size());
     h.fsaOffset = h.alphabetOffset + h.alphabetSize;
     h.transCount = int32_t(b.transitions);
     h.charSize = 1;
@@ -358,48 +371,55 @@ std::vector<uint8_t> DictBuilder::finishToMemory(const std::vector<std::string>&
     else if (b.words > 0 && b.maxNumber >= annotations.size())
         throw Error(Error::Kind::BadInput, "annotation " + std::to_string(b.maxNumber) + " is not in the table");
 
-    std::vector<uint8_t> fsa;
     if (b.options.layout == Layout::Sparse) {
-        SparseTable table = packSparse(compact, alphabet, big);
-        fsa = std::move(table.bytes);
+        SparseTable table = packSparse(compact, parts.alphabet, big);
+        std::vector<uint8_t>().swap(compact);
+        parts.fsa = std::move(table.bytes);
         h.isSparse = 1;
         h.charSize = int32_t(table.checkSize);
         h.destSize = int32_t(table.payloadSize);
         h.paddingSize = int32_t(table.padding);
     } else {
-        fsa = std::move(compact);
+        parts.fsa = std::move(compact);
         h.destSize = int32_t(b.widest);
     }
-    if (fsa.size() > kMaxAutomaton) throw Error(Error::Kind::TooLarge, "automaton passes the format's limit of 2 GiB");
-    h.transSizeTotal = int32_t(fsa.size());
+    if (parts.fsa.size() > kMaxAutomaton) throw Error(Error::Kind::TooLarge, "automaton passes the format's limit of 2 GiB");
+    h.transSizeTotal = int32_t(parts.fsa.size());
     h.annotOffset = h.fsaOffset + h.transSizeTotal;
-    std::vector<uint8_t> annots = annotationSection(annotations, numbersOnly, inUse, big, h);
-    uint64_t total = uint64_t(h.annotOffset) + annots.size();
-    if (total > format::kMaxFileSize) throw Error(Error::Kind::TooLarge, "dictionary passes the format's limit of 2 GiB");
+    parts.annots = annotationSection(annotations, numbersOnly, inUse, big, h);
+    if (parts.size() > format::kMaxFileSize) throw Error(Error::Kind::TooLarge, "dictionary passes the format's limit of 2 GiB");
 
-    std::vector<uint8_t> file(static_cast<size_t>(total));
-    std::memcpy(file.data() + h.alphabetOffset, alphabet.data(), alphabet.size());
-    std::memcpy(file.data() + h.fsaOffset, fsa.data(), fsa.size());
-    std::vector<uint8_t>().swap(fsa);
-    std::memcpy(file.data() + h.annotOffset, annots.data(), annots.size());
-    format::writeHeader(h, file.data());
-    h.checksum = int32_t(format::fileChecksum(file.data(), file.size()));
-    format::writeHeader(h, file.data());
+    // The checksum covers the header from word 2 on and every section.
+    format::writeHeader(h, parts.header);
+    uint32_t crc = format::crc32c(0, parts.header + 8, format::kHeaderSize - 8);
+    for (const auto* section : {&parts.alphabet, &parts.fsa, &parts.annots})
+        crc = format::crc32c(crc, section->data(), section->size());
+    h.checksum = int32_t(crc);
+    format::writeHeader(h, parts.header);
 
     if (stats) {
         stats->words = b.words;
         stats->annotations = numbersOnly ? inUse.size() : annotations.size();
         stats->states = b.states;
         stats->transitions = b.transitions;
-        stats->bytes = file.size();
+        stats->bytes = parts.size();
     }
+    return parts;
+}
+
+std::vector<uint8_t> DictBuilder::finishToMemory(const std::vector<std::string>& annotations, bool numbersOnly,
+                                                 BuildStats* stats) {
+    FileParts parts = impl_->assemble(annotations, numbersOnly, stats);
+    std::vector<uint8_t> file;
+    file.reserve(size_t(parts.size()));
+    for (std::span<const uint8_t> part : parts.spans()) file.insert(file.end(), part.begin(), part.end());
     return file;
 }
 
 BuildStats DictBuilder::finish(const std::string& path, const std::vector<std::string>& annotations, bool numbersOnly) {
     BuildStats stats;
-    std::vector<uint8_t> file = finishToMemory(annotations, numbersOnly, &stats);
-    writeFileAtomically(path, file.data(), file.size());
+    FileParts parts = impl_->assemble(annotations, numbersOnly, &stats);
+    writeFileAtomically(path, parts.spans());
     return stats;
 }
 

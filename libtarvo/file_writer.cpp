@@ -26,21 +26,23 @@ mode_t creationMode() {
 
 } // namespace
 
-void writeFileAtomically(const std::string& path, const uint8_t* data, size_t size) {
+void writeFileAtomically(const std::string& path, const std::vector<std::span<const uint8_t>>& parts) {
     std::string temporary = path + ".tmp-XXXXXX";
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) fail(path, errno, "");
     ::fchmod(fd, creationMode());
-    size_t written = 0;
-    while (written < size) {
-        ssize_t n = ::write(fd, data + written, size - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            fail(path, e, temporary);
+    for (std::span<const uint8_t> part : parts) {
+        size_t written = 0;
+        while (written < part.size()) {
+            ssize_t n = ::write(fd, part.data() + written, part.size() - written);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                int e = errno;
+                ::close(fd);
+                fail(path, e, temporary);
+            }
+            written += size_t(n);
         }
-        written += size_t(n);
     }
     if (::fsync(fd) != 0 && errno != EINVAL) {
         int e = errno;

@@ -2,13 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace velkin::libtarvo {
 
-// Writes `size` bytes to a temporary file beside `path` and renames it over
-// `path` only when every byte is on disk; on failure removes the temporary
-// file and raises Error, leaving `path` as it was.
-void writeFileAtomically(const std::string& path, const uint8_t* data, size_t size);
+// Writes `parts`, one after the other, to a temporary file beside `path` and
+// renames it over `path` only when every byte is on disk; on failure removes
+// the temporary file and raises Error, leaving `path` as it was.
+void writeFileAtomically(const std::string& path, const std::vector<std::span<const uint8_t>>& parts);
 
 } // namespace velkin::libtarvo

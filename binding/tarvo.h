@@ -18,6 +18,9 @@ extern "C" {
 #define TARVO_API
 #endif
 
+/* Header word 0 of every dictionary file, read in the file's byte order. */
+#define TARVO_MAGIC 0x4F565254
+
 /* Opaque handle of an open dictionary; null means failure. */
 typedef struct TarvoDict* TarvoHandle;
 

@@ -1,0 +1,179 @@
+// dict_export: lists every word of a dictionary (optionally with its
+// annotation), or every annotation with its number, one entry per line, to a
+// file or to standard output.
+#include "binding/tarvo.h"
+#include "export_options.h"
+#include "line_formatter.h"
+#include "option_scanner.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace dictexport {
+
+namespace {
+
+using velkin::libtarvo::Dict;
+using velkin::libtarvo::FileSource;
+using velkin::libtarvo::LibTarvoInfo;
+
+// Every exit status of the tool.
+enum ExitStatus { kSuccess = 0, kFailure = 1 };
+
+constexpr const char kOptionString[] = "d:o:s:t:e:wWaAnNhbv";
+constexpr const char kSelfVersion[] = "0.3.1";
+
+// Size of the output stream's buffer: large blocks keep the system calls
+// rare, and the bytes and their order stay those of the line writes.
+constexpr std::size_t kStreamBufferSize = 256 * 1024;
+
+enum class Mode { Words, Annots };
+
+// The driver's own settings beside ExportOptions.
+struct DriverSettings {
+    std::string dictionaryPath;
+    std::string outputPath;       // empty: standard output
+    Mode mode = Mode::Words;
+    bool reportTime = false;
+};
+
+void printUsage(const char* program) {
+    std::printf("Usage [-v] %s -d dict file [-o out file] [-s separator] [-t words|annots] "
+                "[-e base64|hex] [-wWaAnNhb]\n",
+                program);
+}
+
+void printBanner() {
+    std::printf("libtarvo v%s, self v%s", LibTarvoInfo::getVersion().c_str(), kSelfVersion);
+}
+
+// Applies the options in the order given. Returns false when the run ends
+// here with status 0: the usage text or the banner has been printed.
+bool scanOptions(int argc, char** argv, ExportOptions& options, DriverSettings& settings) {
+    int option;
+    while ((option = getopt(argc, argv, kOptionString)) != -1) {
+        switch (option) {
+        case 'd': settings.dictionaryPath = optarg; break;
+        case 'o': settings.outputPath = optarg; break;
+        case 's': options.separator = uint8_t(optarg[0]); break;
+        case 't':
+            settings.mode = std::strcmp(optarg, "annots") == 0 ? Mode::Annots : Mode::Words;
+            break;
+        case 'e': options.useBase64 = std::strcmp(optarg, "base64") == 0; break;
+        case 'w': options.encodeWords = false; break;
+        case 'W': options.encodeWords = true; break;
+        case 'a': options.encodeAnnots = false; options.showAnnots = true; break;
+        case 'A': options.encodeAnnots = true; options.showAnnots = true; break;
+        case 'n': options.annotNumbers = false; options.showAnnots = true; break;
+        case 'N': options.annotNumbers = true; options.showAnnots = true; break;
+        case 'b': settings.reportTime = true; break;
+        case 'v': printBanner(); return false;
+        default: printUsage(argv[0]); return false; // -h, '?' (already reported) and ':'
+        }
+    }
+    return true;
+}
+
+// Elapsed milliseconds from a fixed point: the clock the timing line is
+// computed from, 1000 ticks per second.
+long long readClock() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The named output file, or standard output for an empty path; null when
+// the file cannot be created.
+std::FILE* openOutput(const std::string& path) {
+    std::FILE* out = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
+    if (out != nullptr) {
+        // Static: the stream outlives main, since the process end closes it.
+        static char streamBuffer[kStreamBufferSize];
+        std::setvbuf(out, streamBuffer, _IOFBF, sizeof streamBuffer);
+    }
+    return out;
+}
+
+// Runs the enumeration of the mode. An error raised inside it (an encoder's
+// length check, or the library's) ends the listing after the last complete
+// line; it is reported and false returned.
+bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
+    try {
+        if (mode == Mode::Annots)
+            dict.forEachAnnot(writeAnnotLine, &options);
+        else
+            dict.forEachWord(dict.root, writeWordLine, &options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return false;
+    }
+    return true;
+}
+
+// Pushes the buffered lines out and reports a write error met at any point
+// of the run (a full disk, a closed or broken standard output). The stream
+// stays open: the process end closes it.
+bool finishOutput(std::FILE* out, const std::string& path) {
+    errno = 0;
+    bool failed = std::fflush(out) != 0;
+    int reason = errno;
+    failed = std::ferror(out) != 0 || failed;
+    if (!failed) return true;
+    const char* why = reason != 0 ? std::strerror(reason) : "write error";
+    if (path.empty())
+        std::fprintf(stderr, "Can`t write to standard output (%s)\n", why);
+    else
+        std::fprintf(stderr, "Can`t write '%s' file (%s)\n", path.c_str(), why);
+    return false;
+}
+
+int runExport(int argc, char** argv) {
+    // A closed or broken standard output must end in a reported write error,
+    // not in death by signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    ExportOptions options;
+    DriverSettings settings;
+    if (argc < 2) {
+        printUsage(argv[0]);
+        return kSuccess;
+    }
+    if (!scanOptions(argc, argv, options, settings)) return kSuccess;
+
+    options.out = openOutput(settings.outputPath);
+    if (options.out == nullptr) {
+        std::fprintf(stderr, "Can`t create '%s' file\n", settings.outputPath.c_str());
+        return kFailure;
+    }
+
+    // Declared in this order so that the dictionary goes before its source.
+    FileSource source;
+    std::unique_ptr<Dict> dict;
+    try {
+        source.open(settings.dictionaryPath.c_str());
+        dict = Dict::create(source, false);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "Can`t create libtarvo dict for '%s' file(%s)",
+                     settings.dictionaryPath.c_str(), error.what());
+        return kFailure;
+    }
+
+    long long start = readClock();
+    bool listed = enumerate(*dict, settings.mode, options);
+    long long end = readClock();
+    if (listed && settings.reportTime)
+        std::fprintf(stderr, "time: %0.2f\n", double(end - start) * double(0.001f));
+
+    bool written = finishOutput(options.out, settings.outputPath);
+    return listed && written ? kSuccess : kFailure;
+}
+
+} // namespace
+
+} // namespace dictexport
+
+int main(int argc, char** argv) { return dictexport::runExport(argc, argv); }

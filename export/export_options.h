@@ -1,0 +1,66 @@
+// The settings record of dict_export: filled by the driver, read by the line
+// formatter and the field encoders.
+#pragma once
+
+#include "field_encoders.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace dictexport {
+
+struct ExportOptions {
+    bool encodeWords = false;    // words written encoded (hex or base64) or raw
+    bool encodeAnnots = true;    // annotation bytes written encoded or raw
+    bool annotNumbers = false;   // word mode: the annotation's number instead of its bytes
+    bool showAnnots = false;     // word mode: each line carries separator and annotation field
+    uint8_t separator = '!';     // the byte between the fields of a line
+    bool useBase64 = false;      // encoding: base64 (true) or upper-case hexadecimal
+    std::FILE* out = stdout;     // where the lines go
+
+    // Not a setting: the formatter's line buffer, reused from line to line and
+    // grown when a longer line comes, so that no line allocates.
+    std::string line;
+
+    // Predicted output size of a field of `length` bytes; `encode` is the
+    // field's own switch (encodeWords or encodeAnnots), useBase64 picks the
+    // encoding. Raises std::runtime_error for a negative length or one whose
+    // encoding would not fit in 32 bits.
+    int32_t encodedLength(const uint8_t* bytes, int32_t length, bool encode) const;
+
+    // Writes the field at `destination` as encodedLength predicts and returns
+    // the position just past it. Raises like encodedLength, before writing.
+    uint8_t* encodeField(const uint8_t* bytes, int32_t length, uint8_t* destination,
+                         bool encode) const;
+};
+
+// Defined here so that the formatter's per-line path inlines the raw case.
+
+inline int32_t ExportOptions::encodedLength(const uint8_t* bytes, int32_t length,
+                                            bool encode) const {
+    // Checked before any pointer arithmetic: bytes may be null.
+    if (length < 0) raiseBadLength();
+    if (!encode) return length;
+    if (useBase64) {
+        if (base64EncodedSize(length) > INT32_MAX) raiseBadLength();
+        return int32_t(base64EncodedSize(length));
+    }
+    // Too long for hexadecimal: raised before the end pointer is formed.
+    if (2 * int64_t(length) > INT32_MAX) raiseBadLength();
+    return hexLength(bytes, bytes + length);
+}
+
+inline uint8_t* ExportOptions::encodeField(const uint8_t* bytes, int32_t length,
+                                           uint8_t* destination, bool encode) const {
+    if (length < 0) raiseBadLength();
+    if (!encode) {
+        if (length != 0) std::memcpy(destination, bytes, std::size_t(length));
+        return destination + length;
+    }
+    if (useBase64) return destination + base64Encode(bytes, bytes + length, destination);
+    return destination + hexEncode(bytes, bytes + length, destination);
+}
+
+} // namespace dictexport

@@ -1,0 +1,25 @@
+// The line formatter of dict_export: the callbacks that the dictionary's
+// enumerations call once per entry. Each builds one complete line and writes
+// it to the context's output stream as one block.
+//
+// Line format, each line ended by one line feed, no escaping:
+//   word mode:        word [separator (annotation bytes | annotation number)]
+//   annotation mode:  annotation number, separator, annotation bytes
+#pragma once
+
+#include "binding/tarvo.h"
+
+#include <cstdint>
+
+namespace dictexport {
+
+// A WordCallback; `context` is the address of the driver's ExportOptions.
+// Always returns 1.
+int32_t writeWordLine(const uint8_t* word, int32_t wordLength,
+                      const velkin::libtarvo::AnnotRecord* annot, void* context);
+
+// An AnnotCallback; `context` is the address of the driver's ExportOptions.
+// `annot->data` must address `annot->length` bytes. Always returns 1.
+int32_t writeAnnotLine(const velkin::libtarvo::AnnotRecord* annot, void* context);
+
+} // namespace dictexport

@@ -30,9 +30,9 @@ int64_t lookupCompactFast(const View& v, uint32_t o, const uint8_t* word, int32_
         if (h & format::kFinalBit) {
             while (*p++ & 0x80) {}
         }
-        const uint8_t* hit = static_cast<const uint8_t*>(std::memchr(p, word[i], n));
-        if (!hit) return -1;
-        uint32_t k = uint32_t(hit - p);
+        uint32_t k = 0;
+        while (k < n && p[k] != word[i]) ++k;
+        if (k == n) return -1;
         unsigned width = (h >> format::kWidthShift) & 7;
         const uint8_t* outs = p + n + n * width;
         if (h & format::kOutputsBit) {
@@ -70,7 +70,41 @@ int64_t lookupCompactSlow(const View& v, uint32_t o, const uint8_t* word, int32_
     return s.final ? result(v, sum + s.finalOutput) : -1;
 }
 
+// A field of `width` bytes at p, loaded as four bytes and cut down.
+template <bool Big>
+inline uint32_t loadWide(const uint8_t* p, unsigned width) {
+    uint32_t raw;
+    std::memcpy(&raw, p, 4);
+    if constexpr (Big) return width == 4 ? __builtin_bswap32(raw) : __builtin_bswap32(raw) >> (32 - 8 * width);
+    else return width == 4 ? raw : raw & ((uint32_t(1) << (8 * width)) - 1);
+}
+
+template <bool Big, unsigned CheckSize>
+int64_t lookupSparseWide(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    const uint8_t* slots = v.slots;
+    const size_t slotSize = v.slotSize;
+    const unsigned payloadSize = v.payloadSize;
+    const unsigned outputSize = v.outputSize;
+    uint64_t sum = 0;
+    for (int32_t i = 0; i < length; ++i) {
+        uint32_t c = v.labelCode[word[i]];
+        if (c == 0) return -1;
+        const uint8_t* p = slots + ((code >> 1) + c) * slotSize;
+        uint32_t check = CheckSize == 1 ? p[0] : format::loadN<Big>(p, 2);
+        if (check != c) return -1;
+        code = loadWide<Big>(p + CheckSize, payloadSize);
+        if (outputSize) sum += loadWide<Big>(p + CheckSize + payloadSize, outputSize);
+    }
+    if (!(code & 1)) return -1;
+    return result(v, sum + loadWide<Big>(slots + (code >> 1) * slotSize + CheckSize, payloadSize));
+}
+
 int64_t lookupSparseFast(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    if (v.wideLoads) {
+        if (v.checkSize == 1)
+            return v.big ? lookupSparseWide<true, 1>(v, code, word, length) : lookupSparseWide<false, 1>(v, code, word, length);
+        return v.big ? lookupSparseWide<true, 2>(v, code, word, length) : lookupSparseWide<false, 2>(v, code, word, length);
+    }
     uint64_t sum = 0;
     for (int32_t i = 0; i < length; ++i) {
         uint32_t c = v.labelCode[word[i]];

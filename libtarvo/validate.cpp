@@ -204,6 +204,7 @@ void validateSparse(View& v) {
         ++transitions;
     }
     if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
+    v.wideLoads = uint64_t(v.slots - v.file) + uint64_t(v.slotCount) * v.slotSize + 4 <= v.size;
 }
 
 } // namespace

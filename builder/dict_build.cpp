@@ -23,7 +23,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: %s -o DICT [-i INPUT] [-s SEP] [-e base64|hex] [-w|-W] [-a|-A] [-N] [-T TABLE]"
-    " [-L compact|sparse] [-E little|big]\n";
+    " [-L compact|sparse] [-E little|big] [-h] [-v]\n";
 
 struct Settings {
     std::string output;
@@ -88,10 +88,13 @@ void decodeOrFail(std::string_view text, bool encoded, Encoding encoding, std::s
 }
 
 Annotations readTable(const Settings& s) {
-    Annotations table;
-    table.pinned = true;
+    struct Entry {
+        uint32_t number;
+        uint64_t line;
+        std::string bytes;
+    };
+    std::vector<Entry> entries;
     dictbuild::LineReader reader(s.table);
-    std::vector<bool> seen;
     std::string_view line, numberText, rest;
     bool hasRest;
     std::string decoded;
@@ -102,21 +105,22 @@ Annotations readTable(const Settings& s) {
         if (!dictbuild::parseNumber(numberText, number))
             inputError(s.table, reader.lineNumber(), "bad annotation number");
         decodeOrFail(rest, s.encodedAnnots, s.encoding, decoded, "annotation", s.table, reader.lineNumber());
-        if (number >= table.bytes.size()) {
-            if (uint64_t(number) + 1 > 0x7FFFFFFFu) inputError(s.table, reader.lineNumber(), "annotation number too large");
-            table.bytes.resize(size_t(number) + 1);
-            seen.resize(size_t(number) + 1, false);
-        }
-        if (seen[number]) inputError(s.table, reader.lineNumber(), "annotation number listed twice");
-        seen[number] = true;
-        table.bytes[number] = decoded;
-        table.numberOf.emplace(decoded, number);
+        entries.push_back({number, reader.lineNumber(), decoded});
     }
-    for (size_t i = 0; i < seen.size(); ++i)
-        if (!seen[i])
-            inputError(s.table, reader.lineNumber(),
+    // The numbers must run from 0 to one less than the number of lines.
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
+    Annotations table;
+    table.pinned = true;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && entries[i].number == entries[i - 1].number)
+            inputError(s.table, entries[i].line, "annotation number listed twice");
+        if (entries[i].number != i)
+            inputError(s.table, entries[i].line,
                        "annotation " + std::to_string(i) + " is missing (numbers must run from 0 to " +
-                           std::to_string(seen.size() - 1) + ")");
+                           std::to_string(entries.size() - 1) + ")");
+        table.numberOf.emplace(entries[i].bytes, entries[i].number);
+        table.bytes.push_back(std::move(entries[i].bytes));
+    }
     return table;
 }
 
@@ -324,21 +328,21 @@ int parseCommandLine(int argc, char** argv, Settings& s) {
         case 'e':
             if (!chooseWord(arg, "hex", "base64", chosen)) {
                 std::fprintf(stderr, "%s: unknown encoding '%s' (hex or base64)\n", program, arg);
-                return 1;
+                return usage(program, stderr, 1);
             }
             s.encoding = chosen ? Encoding::Base64 : Encoding::Hex;
             break;
         case 'L':
             if (!chooseWord(arg, "compact", "sparse", chosen)) {
                 std::fprintf(stderr, "%s: unknown layout '%s' (compact or sparse)\n", program, arg);
-                return 1;
+                return usage(program, stderr, 1);
             }
             s.build.layout = chosen ? lt::Layout::Sparse : lt::Layout::Compact;
             break;
         case 'E':
             if (!chooseWord(arg, "little", "big", chosen)) {
                 std::fprintf(stderr, "%s: unknown byte order '%s' (little or big)\n", program, arg);
-                return 1;
+                return usage(program, stderr, 1);
             }
             s.build.bigEndian = chosen;
             break;

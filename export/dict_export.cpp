@@ -109,9 +109,11 @@ bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
         else
             dict.forEachWord(dict.root, writeWordLine, &options);
     } catch (const std::exception& error) {
+        flushLines(options);
         std::fprintf(stderr, "%s\n", error.what());
         return false;
     }
+    flushLines(options);
     return true;
 }
 

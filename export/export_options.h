@@ -20,9 +20,11 @@ struct ExportOptions {
     bool useBase64 = false;      // encoding: base64 (true) or upper-case hexadecimal
     std::FILE* out = stdout;     // where the lines go
 
-    // Not a setting: the formatter's line buffer, reused from line to line and
-    // grown when a longer line comes, so that no line allocates.
+    // Not a setting: the formatter's buffer. Complete lines gather in it and
+    // go to `out` together once it holds enough (flushLines), so the stream
+    // sees large blocks; it grows only for a line longer than any before.
     std::string line;
+    std::size_t lineUsed = 0;
 
     // Predicted output size of a field of `length` bytes; `encode` is the
     // field's own switch (encodeWords or encodeAnnots), useBase64 picks the

@@ -3,6 +3,7 @@
 #include "export_options.h"
 #include "field_encoders.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 
@@ -15,20 +16,30 @@ using velkin::libtarvo::AnnotRecord;
 // Room for a number field: the ten digits of the largest 32-bit value.
 constexpr std::size_t kNumberRoom = 10;
 
-// The reused line buffer, at least `size` bytes long. It only ever grows, so
-// after the longest line so far no call allocates.
+// Lines gather until this many bytes are waiting, then go out as one block.
+constexpr std::size_t kBatch = 64 * 1024;
+
+// Room for a line of `size` bytes behind the lines already waiting.
 uint8_t* lineBuffer(ExportOptions& options, std::size_t size) {
-    if (options.line.size() < size) options.line.resize(size);
-    return reinterpret_cast<uint8_t*>(options.line.data());
+    if (options.line.size() < options.lineUsed + size)
+        options.line.resize(std::max(options.lineUsed + size, kBatch + kBatch / 2));
+    return reinterpret_cast<uint8_t*>(options.line.data()) + options.lineUsed;
 }
 
-// One block per line. The result is not looked at here: a failed write sets
-// the stream's error state, which the driver checks once at the end.
-void writeBlock(const uint8_t* start, const uint8_t* end, std::FILE* out) {
-    fwrite_unlocked(start, 1, std::size_t(end - start), out);
+// The line from the buffer's free part up to `end` is complete.
+void writeBlock(ExportOptions& options, const uint8_t* end) {
+    options.lineUsed = std::size_t(end - reinterpret_cast<const uint8_t*>(options.line.data()));
+    if (options.lineUsed >= kBatch) flushLines(options);
 }
 
 } // namespace
+
+// The result is not looked at here: a failed write sets the stream's error
+// state, which the driver checks once at the end.
+void flushLines(ExportOptions& options) {
+    if (options.lineUsed) fwrite_unlocked(options.line.data(), 1, options.lineUsed, options.out);
+    options.lineUsed = 0;
+}
 
 int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
                       void* context) {
@@ -52,7 +63,7 @@ int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord
             : writeNumber(annot->number, position);
     }
     *position++ = '\n';
-    writeBlock(start, position, options.out);
+    writeBlock(options, position);
     return 1;
 }
 
@@ -67,7 +78,7 @@ int32_t writeAnnotLine(const AnnotRecord* annot, void* context) {
     *position++ = options.separator;
     position = options.encodeField(annot->data, annot->length, position, options.encodeAnnots);
     *position++ = '\n';
-    writeBlock(start, position, options.out);
+    writeBlock(options, position);
     return 1;
 }
 

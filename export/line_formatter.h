@@ -13,6 +13,11 @@
 
 namespace dictexport {
 
+struct ExportOptions;
+
+// Hands the complete lines still waiting in the options' buffer to its stream.
+void flushLines(ExportOptions& options);
+
 // A WordCallback; `context` is the address of the driver's ExportOptions.
 // Always returns 1.
 int32_t writeWordLine(const uint8_t* word, int32_t wordLength,

@@ -132,14 +132,25 @@ int64_t lookupSparseSlow(const View& v, uint32_t code, const uint8_t* word, int3
 
 const uint8_t kNoBytes[1] = {0};
 
+// The record of a word's annotation; the last one is kept, since neighbouring
+// words often share their annotation.
 struct AnnotSource {
     const View& v;
-    AnnotRecord record(uint64_t number) const {
+    AnnotRecord last{nullptr, 0, 0};
+    bool haveLast = false;
+
+    const AnnotRecord& record(uint64_t number) {
+        if (haveLast && number == last.number) return last;
         if (!v.numberValid(number)) badNumber(number);
         uint32_t n = uint32_t(number);
-        if (v.numbersOnly) return AnnotRecord{nullptr, 0, n};
-        uint32_t begin = v.annotOffset(n);
-        return AnnotRecord{v.annotData + begin, int32_t(v.annotOffset(n + 1) - begin), n};
+        if (v.numbersOnly) {
+            last = AnnotRecord{nullptr, 0, n};
+        } else {
+            uint32_t begin = v.annotOffset(n);
+            last = AnnotRecord{v.annotData + begin, int32_t(v.annotOffset(n + 1) - begin), n};
+        }
+        haveLast = true;
+        return last;
     }
 };
 
@@ -174,7 +185,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     f->out = f->state.outs;
     f->sum = 0;
     if (f->state.final) {
-        AnnotRecord r = annots.record(f->state.finalOutput);
+        const AnnotRecord& r = annots.record(f->state.finalOutput);
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
     if (f->state.n == 0) return 1;
@@ -196,7 +207,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         f->out = f->state.outs;
         f->sum = sum;
         if (f->state.final) {
-            AnnotRecord r = annots.record(sum + f->state.finalOutput);
+            const AnnotRecord& r = annots.record(sum + f->state.finalOutput);
             if (callback(word.bytes.data(), int32_t(depth + 1), &r, context) == 0) return 0;
         }
         while (f->next == f->state.n) {
@@ -217,7 +228,7 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
     WordBuffer word;
     std::vector<SparseFrame> stack;
     if (code & 1) {
-        AnnotRecord r = annots.record(v.payload(code >> 1));
+        const AnnotRecord& r = annots.record(v.payload(code >> 1));
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
     stack.push_back({code >> 1, 1, 0});
@@ -237,7 +248,7 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
         size_t depth = stack.size();
         *word.at(depth - 1) = v.alphabet[c - 1];
         if (target & 1) {
-            AnnotRecord r = annots.record(sum + v.payload(target >> 1));
+            const AnnotRecord& r = annots.record(sum + v.payload(target >> 1));
             if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
         }
         stack.push_back({target >> 1, 1, sum});
@@ -273,7 +284,7 @@ int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {
     }
     AnnotSource annots{v};
     for (uint32_t i = 0; i < v.annotCount; ++i) {
-        AnnotRecord r = annots.record(i);
+        const AnnotRecord& r = annots.record(i);
         if (callback(&r, context) == 0) return 0;
     }
     return 1;

@@ -238,7 +238,7 @@ bool isState(const View& v, uint32_t state) {
         decodeCompact(v.fsa, o, s);
         o = s.end;
     }
-    return o == state;
+    return o == state && state < v.fsaSize;
 }
 
 } // namespace velkin::libtarvo

@@ -28,6 +28,7 @@ protected:
         std::free(buffer_);
     }
     std::string written() {
+        flushLines(options);
         std::fflush(options.out);
         return std::string(buffer_, size_);
     }

@@ -155,7 +155,11 @@ public:
         std::string_view wordText, field;
         bool hasField;
         splitLine(line, s_.separator, wordText, field, hasField);
-        decodeOrFail(wordText, s_.encodedWords, s_.encoding, word_, "word", s_.input, number);
+        std::string_view word = wordText;  // raw words are used where they lie
+        if (s_.encodedWords) {
+            decodeOrFail(wordText, true, s_.encoding, word_, "word", s_.input, number);
+            word = word_;
+        }
         uint32_t annot;
         if (s_.numbers) {
             if (!hasField) inputError(s_.input, number, "no annotation number");
@@ -163,11 +167,20 @@ public:
             if (annotations_.pinned && annot >= annotations_.bytes.size())
                 inputError(s_.input, number, "annotation number " + std::to_string(annot) + " is not in the table");
         } else {
-            decodeOrFail(field, s_.encodedAnnots, s_.encoding, annotBytes_, "annotation", s_.input, number);
-            annot = annotations_.numberFor(annotBytes_, s_.input, number);
+            // Neighbouring lines often carry the same annotation: its field
+            // is compared before anything is decoded or looked up.
+            if (haveLastField_ && field == lastField_) {
+                annot = lastFieldNumber_;
+            } else {
+                decodeOrFail(field, s_.encodedAnnots, s_.encoding, annotBytes_, "annotation", s_.input, number);
+                annot = annotations_.numberFor(annotBytes_, s_.input, number);
+                lastField_.assign(field);
+                lastFieldNumber_ = annot;
+                haveLastField_ = true;
+            }
         }
-        if (word_.size() > 0x7FFFFFFFu) inputError(s_.input, number, "word too long");
-        add(word_, annot, number);
+        if (word.size() > 0x7FFFFFFFu) inputError(s_.input, number, "word too long");
+        add(word, annot, number);
     }
 
     lt::BuildStats finish() {
@@ -177,13 +190,13 @@ public:
     }
 
 private:
-    void add(const std::string& word, uint32_t annot, uint64_t line) {
-        if (pending_.entries.empty() && (builder_.wordCount() == 0 || builder_.lastWord() < std::string_view(word))) {
+    void add(std::string_view word, uint32_t annot, uint64_t line) {
+        if (pending_.entries.empty() && (builder_.wordCount() == 0 || builder_.lastWord() < word)) {
             builder_.add(word, annot);
             lastAnnot_ = annot;
             return;
         }
-        if (pending_.entries.empty() && builder_.lastWord() == std::string_view(word)) {
+        if (pending_.entries.empty() && builder_.lastWord() == word) {
             if (annot != lastAnnot_) inputError(s_.input, line, "duplicate word with another annotation");
             return;
         }
@@ -252,6 +265,9 @@ private:
     uint32_t lastAnnot_ = 0;
     std::string word_;
     std::string annotBytes_;
+    std::string lastField_;
+    uint32_t lastFieldNumber_ = 0;
+    bool haveLastField_ = false;
 };
 
 } // namespace

@@ -100,9 +100,7 @@ struct DictBuilder::Impl {
         for (uint32_t k = 0; k < n; ++k)
             if (*r-- != node.arcs[k].label) return false;
         unsigned width = (h >> format::kWidthShift) & 7;
-        if (width == 0) {
-            if (n == 1 && node.arcs[0].target != uint32_t(r + 1 - emit.data())) return false;
-        } else {
+        if (width != 0) {
             for (uint32_t k = 0; k < n; ++k) {
                 uint8_t bytes[4];
                 for (unsigned i = 0; i < width; ++i) bytes[i] = *r--;
@@ -113,6 +111,9 @@ struct DictBuilder::Impl {
         bool outputs = h & format::kOutputsBit;
         for (uint32_t k = 0; k < n; ++k)
             if ((outputs ? varint() : 0) != node.arcs[k].output) return false;
+        // Without a target field the one arc leads to the state emitted just
+        // before this one, which ends where this one starts.
+        if (width == 0 && n == 1) return node.arcs[0].target == uint32_t(r + 1 - emit.data());
         return true;
     }
 

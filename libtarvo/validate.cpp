@@ -191,6 +191,11 @@ void validateSparse(View& v) {
     if (uint32_t(h.paddingSize) > v.slotCount) damaged("padding is larger than the table");
     const uint64_t A = v.alphabetSize;
     if ((v.rootCode >> 1) + A >= v.slotCount) damaged("root points past the table");
+    // A final state's final output lives in the slot at its base, whose check is 0.
+    auto finalSlotFree = [&](uint32_t code, const std::string& what) {
+        if ((code & 1) && v.check(code >> 1) != 0) damaged(what + " reaches a final state whose slot is taken");
+    };
+    finalSlotFree(v.rootCode, "root");
 
     uint64_t transitions = 0;
     for (uint32_t i = 0; i < v.slotCount; ++i) {
@@ -201,6 +206,7 @@ void validateSparse(View& v) {
         uint64_t target = v.payload(i) >> 1;
         if (target >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
         if (target + A >= v.slotCount) damaged(at("transition at slot", i) + " points past the table");
+        finalSlotFree(v.payload(i), at("transition at slot", i));
         ++transitions;
     }
     if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");

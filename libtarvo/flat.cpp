@@ -1,7 +1,11 @@
 // The flat C interface over the same reader.
 #include "reader.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,23 +27,33 @@ void setError(char* errorText, const char* reason) {
     if (errorText) std::snprintf(errorText, TARVO_ERROR_TEXT_SIZE, "%s", reason);
 }
 
+// Reads the file in one go into a buffer sized from its length.
 std::vector<uint8_t> readWholeFile(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
-    std::vector<uint8_t> bytes;
-    uint8_t buffer[1 << 16];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        if (bytes.size() + n > 0x7FFFFFFFu) {
-            std::fclose(f);
-            throw Error(Error::Kind::TooLarge, "file larger than 2 GiB");
-        }
-        bytes.insert(bytes.end(), buffer, buffer + n);
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        throw Error(Error::Kind::CannotOpen, e ? std::strerror(e) : "not a regular file");
     }
-    bool failed = std::ferror(f);
-    int e = errno;
-    std::fclose(f);
-    if (failed) throw Error(Error::Kind::CannotOpen, std::strerror(e == 0 ? EIO : e));
+    if (uint64_t(st.st_size) > 0x7FFFFFFFu) {
+        ::close(fd);
+        throw Error(Error::Kind::TooLarge, "file larger than 2 GiB");
+    }
+    std::vector<uint8_t> bytes(size_t(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int e = n < 0 ? errno : EIO;  // the file shrank while it was read
+            ::close(fd);
+            throw Error(Error::Kind::CannotOpen, std::strerror(e));
+        }
+        done += size_t(n);
+    }
+    ::close(fd);
     return bytes;
 }
 

@@ -98,6 +98,12 @@ void validateCompact(View& v) {
         ++queued;
     };
     auto targetedInside = [&](uint64_t from, uint64_t to) {  // any target in [from, to)?
+        uint64_t shift = from & 63;
+        if (to - from <= 64 - shift) {  // within one word: nearly every state
+            uint64_t span = to - from;
+            uint64_t mask = span == 64 ? ~uint64_t(0) : ((uint64_t(1) << span) - 1);
+            return ((targeted[from >> 6] >> shift) & mask) != 0;
+        }
         for (uint64_t i = from; i < to;) {
             uint64_t word = targeted[i >> 6] >> (i & 63);
             uint64_t span = std::min<uint64_t>(64 - (i & 63), to - i);
@@ -107,63 +113,82 @@ void validateCompact(View& v) {
         }
         return false;
     };
+    auto varint = [&](const uint8_t*& p, uint32_t& value) {
+        if (p < end && *p < 0x80) {
+            value = *p++;
+            return true;
+        }
+        return format::getVarint(p, end, value);
+    };
     while (o < size) {
         while (queued && queue[head].from + kNear / 2 <= o) {
             apply(queue[head].target);
             head = (head + 1) % kQueue;
             --queued;
         }
+        // The commonest state by far: one arc to the state that follows, not
+        // final, no output. A run of them is checked in a tight loop, up to
+        // where a delayed mark is due; the general path below reports faults.
+        {
+            uint64_t limit = size > 2 ? size - 2 : 0;
+            if (queued) limit = std::min<uint64_t>(limit, queue[head].from + kNear / 2);
+            uint32_t at = o;
+            uint64_t chains = 0;
+            while (at < limit && fsa[at] == 1) {
+                uint32_t inside = at + 1;
+                if (!inAlphabet[fsa[inside]] || (targeted[inside >> 6] >> (inside & 63) & 1)) break;
+                ++chains;
+                at += 2;
+            }
+            transitions += chains;
+            if (at != o) {
+                o = at;
+                continue;
+            }
+        }
         const uint8_t* p = fsa + o;
         uint8_t h = *p++;
-        if (h == 1 && size - o > 2) {
-            // The commonest state by far: one arc to the state that follows,
-            // not final, no output.
-            if (!inAlphabet[*p]) damaged(at("state", o) + " has a label outside the alphabet");
-            if (targetedInside(uint64_t(o) + 1, uint64_t(o) + 2)) damaged("a transition points inside " + at("state", o));
-            ++transitions;
-            o += 2;
-            continue;
-        }
         unsigned width = (h >> format::kWidthShift) & 7;
         if (width > 4) damaged(at("state", o) + " has a bad target width");
         uint32_t n = h & format::kCountMask;
         if (n == format::kCountEscape) {
             uint32_t more;
-            if (!format::getVarint(p, end, more) || more > 256) damaged(at("state", o) + " has a bad arc count");
+            if (!varint(p, more) || more > 256) damaged(at("state", o) + " has a bad arc count");
             n += more;
         }
         if (n > 256) damaged(at("state", o) + " has more arcs than labels");
         if (h & format::kFinalBit) {
             uint32_t finalOutput;
-            if (!format::getVarint(p, end, finalOutput)) damaged(at("state", o) + " is truncated");
+            if (!varint(p, finalOutput)) damaged(at("state", o) + " is truncated");
         }
         if (uint64_t(end - p) < uint64_t(n) * (1 + width)) damaged(at("state", o) + " runs past the automaton");
         const uint8_t* labels = p;
         const uint8_t* targets = p + n;
         const uint8_t* outs = targets + uint64_t(n) * width;
         if (h & format::kOutputsBit) {
-            const uint8_t* q = outs;
             for (uint32_t k = 0; k < n; ++k) {
                 uint32_t output;
-                if (!format::getVarint(q, end, output)) damaged(at("state", o) + " has a bad arc output");
+                if (!varint(outs, output)) damaged(at("state", o) + " has a bad arc output");
             }
-            outs = q;
         }
         uint32_t stateEnd = uint32_t(outs - fsa);
+        int previous = -1;
         for (uint32_t k = 0; k < n; ++k) {
             if (!inAlphabet[labels[k]]) damaged(at("state", o) + " has a label outside the alphabet");
-            if (k > 0 && labels[k] <= labels[k - 1]) damaged(at("state", o) + " has labels out of order");
+            if (int(labels[k]) <= previous) damaged(at("state", o) + " has labels out of order");
+            previous = labels[k];
         }
-        if (width == 0 && n > 1) damaged(at("state", o) + " has several arcs without targets");
-        if (width == 0 && n == 1) {
-            // The target is the state that follows: a boundary by construction.
-            if (stateEnd >= size) damaged(at("transition", transitions) + " points past the automaton");
-        }
-        for (uint32_t k = 0; k < n && width > 0; ++k) {
-            uint64_t target = uint64_t(o) + format::loadN<Big>(targets + k * width, width);
-            if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
-            if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
-            mark(target, o);
+        if (width == 0) {
+            // The one target is the state that follows: a boundary by construction.
+            if (n > 1) damaged(at("state", o) + " has several arcs without targets");
+            if (n == 1 && stateEnd >= size) damaged(at("transition", transitions) + " points past the automaton");
+        } else {
+            for (uint32_t k = 0; k < n; ++k) {
+                uint64_t target = uint64_t(o) + format::loadN<Big>(targets + k * width, width);
+                if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
+                if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
+                mark(target, o);
+            }
         }
         if (targetedInside(uint64_t(o) + 1, stateEnd)) damaged("a transition points inside " + at("state", o));
         transitions += n;

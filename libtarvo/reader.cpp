@@ -99,7 +99,24 @@ int64_t lookupSparseWide(const View& v, uint32_t code, const uint8_t* word, int3
     return result(v, sum + loadWide<Big>(slots + (code >> 1) * slotSize + CheckSize, payloadSize));
 }
 
+// Four-byte slots: one load gives the check (low byte) and the target code.
+int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    const uint8_t* slots = v.slots;
+    for (int32_t i = 0; i < length; ++i) {
+        uint32_t c = v.labelCode[word[i]];
+        uint32_t slot;
+        std::memcpy(&slot, slots + size_t((code >> 1) + c) * 4, 4);
+        if (c == 0 || (slot & 0xFF) != c) return -1;
+        code = slot >> 8;
+    }
+    if (!(code & 1)) return -1;
+    uint32_t final;
+    std::memcpy(&final, slots + size_t(code >> 1) * 4, 4);
+    return result(v, final >> 8);
+}
+
 int64_t lookupSparseFast(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    if (v.packedSlots) return lookupSparsePacked(v, code, word, length);
     if (v.wideLoads) {
         if (v.checkSize == 1)
             return v.big ? lookupSparseWide<true, 1>(v, code, word, length) : lookupSparseWide<false, 1>(v, code, word, length);

@@ -150,8 +150,11 @@ SparseTable packSparse(const std::vector<uint8_t>& compact, const std::vector<ui
 
     SparseTable out;
     out.checkSize = alphabet.size() > 255 ? 2 : 1;
-    out.payloadSize = bytesFor(maxPayload);
     const unsigned outputSize = maxOutput == 0 ? 0 : bytesFor(maxOutput);
+    // Without outputs, one-byte checks and payloads of at most three bytes
+    // make four-byte slots, which a lookup reads with one load each.
+    out.payloadSize = bytesFor(maxPayload);
+    if (outputSize == 0 && out.checkSize == 1 && out.payloadSize < 3) out.payloadSize = 3;
     uint64_t slotCount = std::max<uint64_t>(table.highWater(), maxBase + alphabet.size() + 1);
     out.padding = uint32_t(slotCount - table.highWater());
     const unsigned slotSize = out.checkSize + out.payloadSize + outputSize;

@@ -5,6 +5,7 @@
 #include "compact_state.h"
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 namespace velkin::libtarvo {
@@ -236,6 +237,8 @@ void validateSparse(View& v) {
     }
     if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
     v.wideLoads = uint64_t(v.slots - v.file) + uint64_t(v.slotCount) * v.slotSize + 4 <= v.size;
+    v.packedSlots = !v.big && std::endian::native == std::endian::little && v.checkSize == 1 &&
+                    v.payloadSize == 3 && v.outputSize == 0;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "compact_state.h"
 
 #include <algorithm>
+#include <future>
 #include <bit>
 #include <vector>
 
@@ -243,7 +244,9 @@ void validateSparse(View& v) {
 
 } // namespace
 
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v) {
+namespace {
+
+void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v) {
     v = View{};
     v.file = file;
     v.size = size;
@@ -257,6 +260,23 @@ void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v) 
     if (v.sparse) validateSparse(v);
     else if (v.big) validateCompact<true>(v);
     else validateCompact<false>(v);
+}
+
+} // namespace
+
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t checksumBeside) {
+    if (!verifyChecksum || size < checksumBeside) return validateStructure(file, size, verifyChecksum, v);
+    std::future<uint32_t> checksum = std::async(std::launch::async, [file, size] { return format::fileChecksum(file, size); });
+    try {
+        validateStructure(file, size, false, v);
+    } catch (const Error&) {
+        // A damaged file whose checksum fails is reported as such, as it is
+        // when the checksum comes first.
+        uint32_t sum = checksum.get();
+        if (v.fsa && sum != uint32_t(v.header.checksum)) format::damaged("checksum mismatch");  // the header was read
+        throw;
+    }
+    if (checksum.get() != uint32_t(v.header.checksum)) format::damaged("checksum mismatch");
 }
 
 bool isState(const View& v, uint32_t state) {

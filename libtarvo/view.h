@@ -65,9 +65,15 @@ struct View {
     }
 };
 
+// Files of this size and more have their checksum computed on a second
+// thread while the structure is checked.
+constexpr uint64_t kChecksumBeside = uint64_t(32) << 20;
+
 // Checks every rule of FORMAT.md that a later call relies on and fills `view`.
-// Raises Error with the first fault found.
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view);
+// Raises Error with the first fault found; a damaged file whose checksum also
+// fails is reported as a checksum mismatch.
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view,
+              uint64_t checksumBeside = kChecksumBeside);
 
 // Whether `state` is a state of the automaton (the root always is). Linear in
 // the automaton's size for anything but the root.

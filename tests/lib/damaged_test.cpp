@@ -552,6 +552,34 @@ TEST(DamagedFiles, ChecksumMismatch) {
 }
 
 // Cut at every section boundary and a few bytes either side of it.
+// Large files have their checksum computed beside the structural checks;
+// with the threshold at 0 every seed takes that path, and the outcome must
+// be the one of the plain path.
+TEST(DamagedFiles, ChecksumBesideTheStructureChecks) {
+    auto outcome = [](const std::vector<uint8_t>& bytes, uint64_t beside) {
+        View v;
+        try {
+            validate(bytes.data(), bytes.size(), true, v, beside);
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    for (const Seed& seed : seeds()) {
+        SCOPED_TRACE(seed.name);
+        EXPECT_EQ(outcome(seed.image.bytes, 0), "accepted");
+        Image flipped = seed.image;
+        flipped.bytes.back() ^= 0x01;
+        EXPECT_EQ(outcome(flipped.bytes, 0), "damaged: checksum mismatch");
+        Image broken = seed.image;  // a structural fault whose checksum still holds
+        broken.bytes[40] ^= 0x01;   // alphabetSize
+        broken.fixChecksum();
+        EXPECT_EQ(outcome(broken.bytes, 0), outcome(broken.bytes, kChecksumBeside));
+        broken.bytes[0] ^= 0xFF;    // bad magic: no header to hold a checksum
+        EXPECT_EQ(outcome(broken.bytes, 0), "not a dictionary: bad magic");
+    }
+}
+
 TEST(DamagedFiles, Truncations) {
     for (const Seed* seedPointer : sweepSeeds()) {
         const Seed& seed = *seedPointer;

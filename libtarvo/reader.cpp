@@ -188,7 +188,17 @@ struct CompactFrame {
     uint64_t sum;
 };
 
-template <bool Big>
+// Target of arc k read as four bytes cut to the width, where the file has
+// bytes to spare behind the automaton (little-endian files on a
+// little-endian machine).
+inline uint32_t wideTarget(const CompactState& s, uint32_t k) {
+    if (s.width == 0) return s.end;
+    uint32_t delta;
+    std::memcpy(&delta, s.targets + k * s.width, 4);
+    return s.start + (s.width == 4 ? delta : delta & ((uint32_t(1) << (8 * s.width)) - 1));
+}
+
+template <bool Big, bool Wide>
 int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
     AnnotSource annots{v};
     WordBuffer word;
@@ -211,7 +221,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         uint32_t depth = f->depth;
         *word.at(depth) = f->state.labels[k];
         uint64_t sum = f->sum + nextOutput(f->state, f->out);
-        uint32_t target = compactTarget<Big>(f->state, k);
+        uint32_t target = Wide ? wideTarget(f->state, k) : compactTarget<Big>(f->state, k);
         // Past its last arc a frame is not needed again: the child takes its
         // place, so a chain of single arcs costs no stack.
         if (f->next != f->state.n) {
@@ -284,8 +294,9 @@ int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t lengt
 
 int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
     if (v.sparse) return enumerateSparse(v, state, callback, context);
-    return v.big ? enumerateCompact<true>(v, state, callback, context)
-                 : enumerateCompact<false>(v, state, callback, context);
+    if (v.big) return enumerateCompact<true, false>(v, state, callback, context);
+    return v.wideTargets ? enumerateCompact<false, true>(v, state, callback, context)
+                         : enumerateCompact<false, false>(v, state, callback, context);
 }
 
 int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {

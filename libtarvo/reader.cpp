@@ -188,18 +188,20 @@ struct CompactFrame {
     uint64_t sum;
 };
 
-// Target of arc k read as four bytes cut to the width, where the file has
-// bytes to spare behind the automaton (little-endian files on a
-// little-endian machine).
-inline uint32_t wideTarget(const CompactState& s, uint32_t k) {
+// Target of arc k read as four bytes cut to the width (little-endian files
+// on a little-endian machine), except in the last bytes of the file.
+inline uint32_t wideTarget(const CompactState& s, uint32_t k, const uint8_t* fileEnd) {
     if (s.width == 0) return s.end;
+    const uint8_t* p = s.targets + k * s.width;
+    if (p + 4 > fileEnd) return s.start + format::loadN<false>(p, s.width);
     uint32_t delta;
-    std::memcpy(&delta, s.targets + k * s.width, 4);
+    std::memcpy(&delta, p, 4);
     return s.start + (s.width == 4 ? delta : delta & ((uint32_t(1) << (8 * s.width)) - 1));
 }
 
 template <bool Big, bool Wide>
 int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
+    const uint8_t* fileEnd = v.file + v.size;
     AnnotSource annots{v};
     WordBuffer word;
     // A stack of frames managed by hand: the vector only ever grows.
@@ -221,7 +223,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         uint32_t depth = f->depth;
         *word.at(depth) = f->state.labels[k];
         uint64_t sum = f->sum + nextOutput(f->state, f->out);
-        uint32_t target = Wide ? wideTarget(f->state, k) : compactTarget<Big>(f->state, k);
+        uint32_t target = Wide ? wideTarget(f->state, k, fileEnd) : compactTarget<Big>(f->state, k);
         // Past its last arc a frame is not needed again: the child takes its
         // place, so a chain of single arcs costs no stack.
         if (f->next != f->state.n) {

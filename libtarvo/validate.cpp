@@ -260,8 +260,7 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
     if (v.sparse) validateSparse(v);
     else if (v.big) validateCompact<true>(v);
     else validateCompact<false>(v);
-    v.wideTargets = !v.sparse && !v.big && std::endian::native == std::endian::little &&
-                    uint64_t(v.fsa - v.file) + v.fsaSize + 4 <= v.size;
+    v.wideTargets = !v.sparse && !v.big && std::endian::native == std::endian::little;
 }
 
 } // namespace

@@ -34,7 +34,7 @@ struct View {
     unsigned outputSize = 0;            // bytes of an arc's output in each slot
     unsigned slotSize = 5;
     bool wideLoads = false;             // sparse: 4-byte loads at any payload or output stay inside the file
-    bool wideTargets = false;           // compact, little-endian: 4-byte loads at any target field stay inside the file
+    bool wideTargets = false;           // compact: a little-endian file on a little-endian machine
     bool packedSlots = false;           // little-endian four-byte slots: check byte, 3-byte payload, no output
 
     // Annotation table, or the numbers in use of a numbers-only dictionary.

@@ -5,6 +5,7 @@
 #include "compact_state.h"
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 #include <bit>
 #include <vector>
@@ -69,6 +70,7 @@ void validateCompact(View& v) {
     const uint8_t* fsa = v.fsa;
     const uint32_t size = v.fsaSize;
     const uint8_t* end = fsa + size;
+    const uint8_t* fileEnd = v.file + v.size;
     std::vector<uint64_t> targeted((uint64_t(size) + 63) / 64, 0);
     bool inAlphabet[256] = {};
     for (uint32_t i = 0; i < v.alphabetSize; ++i) inAlphabet[v.alphabet[i]] = true;
@@ -185,8 +187,17 @@ void validateCompact(View& v) {
             if (n > 1) damaged(at("state", o) + " has several arcs without targets");
             if (n == 1 && stateEnd >= size) damaged(at("transition", transitions) + " points past the automaton");
         } else {
+            const uint32_t mask = width == 4 ? ~uint32_t(0) : (uint32_t(1) << (8 * width)) - 1;
             for (uint32_t k = 0; k < n; ++k) {
-                uint64_t target = uint64_t(o) + format::loadN<Big>(targets + k * width, width);
+                const uint8_t* field = targets + k * width;
+                uint32_t delta;
+                if (!Big && std::endian::native == std::endian::little && field + 4 <= fileEnd) {
+                    std::memcpy(&delta, field, 4);  // four bytes cut to the width
+                    delta &= mask;
+                } else {
+                    delta = format::loadN<Big>(field, width);
+                }
+                uint64_t target = uint64_t(o) + delta;
                 if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
                 if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
                 mark(target, o);

@@ -1,10 +1,10 @@
 // The flat C interface over the same reader.
+#include "internal.h"
 #include "reader.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <cstring>
 #include <memory>
@@ -29,19 +29,13 @@ void setError(char* errorText, const char* reason) {
 
 // Reads the file in one go into a buffer sized from its length.
 std::vector<uint8_t> readWholeFile(const char* path) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        throw Error(Error::Kind::CannotOpen, e ? std::strerror(e) : "not a regular file");
-    }
-    if (uint64_t(st.st_size) > 0x7FFFFFFFu) {
+    uint64_t size;
+    int fd = velkin::libtarvo::openRegularFile(path, size);
+    if (size > 0x7FFFFFFFu) {
         ::close(fd);
         throw Error(Error::Kind::TooLarge, "file larger than 2 GiB");
     }
-    std::vector<uint8_t> bytes(size_t(st.st_size));
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
@@ -88,8 +82,7 @@ extern "C" {
 
 int tarvo_version(const char** text, int, int, int) {
     if (!text) return -1;
-    static const char version[] = "0.3.1";
-    *text = version;
+    *text = velkin::libtarvo::format::kLibraryVersion;
     return 0;
 }
 

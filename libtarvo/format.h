@@ -14,6 +14,7 @@ namespace velkin::libtarvo::format {
 // "TRVO" in a little-endian file, "OVRT" in a big-endian one.
 constexpr uint32_t kMagic = TARVO_MAGIC;
 constexpr int32_t kVersion = 1;
+constexpr char kLibraryVersion[] = "0.3.1";  // LibTarvoInfo::getVersion and tarvo_version
 constexpr uint32_t kHeaderSize = 80;  // 20 words of 4 bytes
 constexpr uint64_t kMaxFileSize = 0x7FFFFFFFu;  // offsets and sizes are signed 32-bit
 

@@ -12,4 +12,8 @@ namespace velkin::libtarvo {
 // alone decide (fuzzing feeds files whose checksum is wrong).
 std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum);
 
+// Opens `path` for reading; it must be a regular file. Returns the
+// descriptor and stores the file's size. Raises Error (CannotOpen) with the reason.
+int openRegularFile(const char* path, uint64_t& size);
+
 } // namespace velkin::libtarvo

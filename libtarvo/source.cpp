@@ -14,7 +14,7 @@ namespace velkin::libtarvo {
 
 Error::Error(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
 
-std::string LibTarvoInfo::getVersion() { return "0.3.1"; }
+std::string LibTarvoInfo::getVersion() { return format::kLibraryVersion; }
 
 Source::~Source() = default;
 Dict::~Dict() = default;
@@ -31,23 +31,17 @@ void FileSource::open(const char* path) {
     mappingSize_ = 0;
     data_ = nullptr;
     size_ = 0;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        throw Error(Error::Kind::CannotOpen, e ? std::strerror(e) : "not a regular file");
-    }
-    if (st.st_size > 0) {
-        void* m = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    uint64_t fileSize;
+    int fd = openRegularFile(path, fileSize);
+    if (fileSize > 0) {
+        void* m = mmap(nullptr, size_t(fileSize), PROT_READ, MAP_PRIVATE, fd, 0);
         if (m == MAP_FAILED) {
             int e = errno;
             ::close(fd);
             throw Error(Error::Kind::CannotOpen, std::strerror(e));
         }
         mapping_ = m;
-        mappingSize_ = uint64_t(st.st_size);
+        mappingSize_ = fileSize;
         data_ = static_cast<const uint8_t*>(m);
         size_ = mappingSize_;
     }
@@ -60,6 +54,22 @@ uint64_t FileSource::size() const { return size_; }
 MemorySource::MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
 const uint8_t* MemorySource::data() const { return bytes_.data(); }
 uint64_t MemorySource::size() const { return bytes_.size(); }
+
+int openRegularFile(const char* path, uint64_t& size) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
+    struct stat st;
+    int error = 0;
+    if (fstat(fd, &st) != 0) error = errno;
+    else if (S_ISDIR(st.st_mode)) error = EISDIR;
+    else if (!S_ISREG(st.st_mode)) error = -1;
+    if (error) {
+        ::close(fd);
+        throw Error(Error::Kind::CannotOpen, error > 0 ? std::strerror(error) : "not a regular file");
+    }
+    size = uint64_t(st.st_size);
+    return fd;
+}
 
 std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum) {
     return std::make_unique<DictImpl>(data, size, slow, verifyChecksum);

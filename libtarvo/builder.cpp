@@ -56,8 +56,6 @@ struct FileParts {
     uint64_t size() const { return sizeof header + alphabet.size() + fsa.size() + annots.size(); }
 };
 
-unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4; }
-
 } // namespace
 
 struct DictBuilder::Impl {
@@ -281,7 +279,7 @@ std::vector<uint8_t> annotationSection(const std::vector<std::string>& annotatio
     uint64_t dataSize = 0;
     for (const std::string& a : annotations) dataSize += a.size();
     if (dataSize > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "annotations pass the format's limit of 2 GiB");
-    unsigned width = bytesFor(uint32_t(dataSize));
+    unsigned width = format::bytesFor(uint32_t(dataSize));
     uint64_t indexSize = (uint64_t(annotations.size()) + 1) * width;
     if (indexSize + dataSize > 0x7FFFFFFFu)
         throw Error(Error::Kind::TooLarge, "annotations pass the format's limit of 2 GiB");

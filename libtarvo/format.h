@@ -4,6 +4,7 @@
 
 #include "tarvo.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,18 @@ inline uint32_t loadN(const uint8_t* p, unsigned width) {
 
 inline uint32_t loadN(const uint8_t* p, unsigned width, bool big) {
     return big ? loadN<true>(p, width) : loadN<false>(p, width);
+}
+
+// Bytes (1 to 4) a fixed-width field needs to hold `v`.
+inline unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4; }
+
+// A little-endian field of `width` (1..4) bytes at p, loaded as four bytes and
+// cut down where the file has four bytes there (the usual case), else byte by byte.
+inline uint32_t loadLittleField(const uint8_t* p, unsigned width, const uint8_t* fileEnd) {
+    if (std::endian::native != std::endian::little || p + 4 > fileEnd) return loadN<false>(p, width);
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return width == 4 ? v : v & ((uint32_t(1) << (8 * width)) - 1);
 }
 
 inline void storeN(uint8_t* p, uint32_t v, unsigned width, bool big) {

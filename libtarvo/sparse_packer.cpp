@@ -15,8 +15,6 @@ namespace {
 
 constexpr unsigned kSearchLimit = 256;  // candidate bases tried before going to the table's end
 
-unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4; }
-
 class SlotTable {
 public:
     bool isFree(uint64_t slot) const { return slot >= parent_.size() || parent_[slot] == slot; }
@@ -150,10 +148,10 @@ SparseTable packSparse(const std::vector<uint8_t>& compact, const std::vector<ui
 
     SparseTable out;
     out.checkSize = alphabet.size() > 255 ? 2 : 1;
-    const unsigned outputSize = maxOutput == 0 ? 0 : bytesFor(maxOutput);
+    const unsigned outputSize = maxOutput == 0 ? 0 : format::bytesFor(maxOutput);
     // Without outputs, one-byte checks and payloads of at most three bytes
     // make four-byte slots, which a lookup reads with one load each.
-    out.payloadSize = bytesFor(maxPayload);
+    out.payloadSize = format::bytesFor(maxPayload);
     if (outputSize == 0 && out.checkSize == 1 && out.payloadSize < 3) out.payloadSize = 3;
     uint64_t slotCount = std::max<uint64_t>(table.highWater(), maxBase + alphabet.size() + 1);
     out.padding = uint32_t(slotCount - table.highWater());

@@ -187,16 +187,9 @@ void validateCompact(View& v) {
             if (n > 1) damaged(at("state", o) + " has several arcs without targets");
             if (n == 1 && stateEnd >= size) damaged(at("transition", transitions) + " points past the automaton");
         } else {
-            const uint32_t mask = width == 4 ? ~uint32_t(0) : (uint32_t(1) << (8 * width)) - 1;
             for (uint32_t k = 0; k < n; ++k) {
                 const uint8_t* field = targets + k * width;
-                uint32_t delta;
-                if (!Big && std::endian::native == std::endian::little && field + 4 <= fileEnd) {
-                    std::memcpy(&delta, field, 4);  // four bytes cut to the width
-                    delta &= mask;
-                } else {
-                    delta = format::loadN<Big>(field, width);
-                }
+                uint32_t delta = Big ? format::loadN<true>(field, width) : format::loadLittleField(field, width, fileEnd);
                 uint64_t target = uint64_t(o) + delta;
                 if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
                 if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");

@@ -1,4 +1,5 @@
 // Field encoders: exact bytes, predicted sizes, and the length checks.
+#include "expect_bad_length.h"
 #include "export_options.h"
 #include "field_encoders.h"
 
@@ -189,16 +190,6 @@ TEST(FieldEncoders, WriteNumber) {
     uint8_t out[10];
     EXPECT_EQ(std::string(out, writeNumber(0, out)), "0");
     EXPECT_EQ(std::string(out, writeNumber(4294967295u, out)), "4294967295");
-}
-
-void expectBadLength(const std::function<void()>& call) {
-    try {
-        call();
-        ADD_FAILURE() << "no error raised";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(),
-                     "Too long or negative string given for encode as quoted printable");
-    }
 }
 
 // A negative length is refused on every path a length enters, before any

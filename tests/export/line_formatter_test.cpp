@@ -1,4 +1,5 @@
 // Line formatter: the export line format, byte for byte, for every mode.
+#include "expect_bad_length.h"
 #include "export_options.h"
 #include "line_formatter.h"
 
@@ -169,16 +170,6 @@ TEST_F(Formatter, LongLineThenShortLine) {
     base64Annot += "/w==";
     EXPECT_EQ(written(), "a!Tg==\n" + longWord + "!" + base64Annot + "\nb!Tg==\n" + "9!" +
                              base64Annot + "\n1!Tg==\n");
-}
-
-void expectBadLength(const std::function<void()>& call) {
-    try {
-        call();
-        ADD_FAILURE() << "no error raised";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(),
-                     "Too long or negative string given for encode as quoted printable");
-    }
 }
 
 struct NegativeCase {

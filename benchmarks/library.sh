@@ -9,6 +9,7 @@ if [ $# -ne 1 ] || [ ! -d "$1" ] || [ -z "${TARVO_BIN:-}" ]; then
     echo "usage: TARVO_BIN=<build dir> benchmarks/library.sh DATA_DIR" >&2
     exit 2
 fi
+here=$(cd "$(dirname "$0")" && pwd)
 data=$(cd "$1" && pwd)
 work=${WORK_DIR:-$data/library-out}
 mkdir -p "$work"
@@ -16,10 +17,7 @@ build=$TARVO_BIN/builder/dict_build
 bench=$TARVO_BIN/benchmarks/library_bench
 export LC_ALL=C
 
-awk -F'!' '$1 == form { lemmas = lemmas "|" $2; next }
-           NR > 1 { print form "!" lemmas }
-           { form = $1; lemmas = $2 }
-           END { if (NR) print form "!" lemmas }' "$data/polish_lemmas.txt" > "$work/polish_lemmas_joined.txt"
+"$here/join_lemmas.sh" "$data/polish_lemmas.txt" > "$work/polish_lemmas_joined.txt"
 head -n 6500000 "$data/random10m.txt" > "$work/random6500k.txt"
 
 echo "# Library: opening and enumeration, $(date -u +%Y-%m-%d)"

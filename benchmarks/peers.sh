@@ -176,15 +176,11 @@ key_set() {
 # The peers get "form TAB lemma" keys. marisa-build reads a number after a
 # line's last tab as a weight, and lemmas such as "Nan" parse as one, so each
 # line gets an explicit weight 1 (marisa's default; the trie is the same).
-# A word of ours carries one annotation, so dict_build gets each form once
-# with its lemmas joined by "|" ("Abelardowi!Abelard|Abelardowy").
+# dict_build gets each form once with its lemmas joined (join_lemmas.sh).
 lemma_set() {
     local set=polish_lemmas lemmas=$data/polish_lemmas.txt out=$work/polish_lemmas
     local joined=$work/polish_lemmas_joined.txt
-    awk -F'!' '$1 == form { lemmas = lemmas "|" $2; next }
-               NR > 1 { print form "!" lemmas }
-               { form = $1; lemmas = $2 }
-               END { if (NR) print form "!" lemmas }' "$lemmas" > "$joined"
+    "$here/join_lemmas.sh" "$lemmas" > "$joined"
     tr '!' '\t' < "$lemmas" | sort > "$work/form_tab_lemma.txt"
     sed 's/$/\t1/' "$work/form_tab_lemma.txt" > "$work/form_tab_lemma_weight.txt"
     build_row "$set (form TAB lemma)" "$work/form_tab_lemma.txt" "$out.dawgdic" cmd_dawgdic_build

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, when it is missing.
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev pkg-config)
+# groff-base: the manual-page lint; dpkg-dev and file: cpack -G DEB (dpkg-shlibdeps).
+packages=(g++ cmake ninja-build libgtest-dev pkg-config groff-base dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

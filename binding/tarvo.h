@@ -81,7 +81,9 @@ TARVO_API int32_t tarvo_walk(TarvoHandle handle, const char* word, int32_t lengt
                              void* result);
 
 /* Prints the dictionary to standard output in the dump form of FORMAT.md.
- * Returns 0, or -1 when the options are not understood or writing failed. */
+ * Returns 0, or -1 when the options are not understood, writing failed, or a
+ * word's annotation number lies outside the table (then nothing is printed
+ * and the reason goes to standard error). */
 TARVO_API int tarvo_dump(TarvoHandle handle, const TarvoDumpOptions* options);
 
 #ifdef __cplusplus

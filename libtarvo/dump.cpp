@@ -4,6 +4,7 @@
 
 #include "compact_state.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <vector>
 
@@ -95,7 +96,71 @@ int32_t dumpAnnot(const AnnotRecord* r, void* context) {
     return 1;
 }
 
+// Numbers past 32 bits are as bad as 2^40: the sums stay below it, so that
+// they never overflow.
+constexpr uint64_t kNumberCap = uint64_t(1) << 40;
+
+uint64_t addOutput(uint64_t below, uint64_t output) {
+    return below == kNoWord ? kNoWord : std::min(below + output, kNumberCap);
+}
+
+uint64_t larger(uint64_t a, uint64_t b) {
+    if (a == kNoWord) return b;
+    if (b == kNoWord) return a;
+    return std::max(a, b);
+}
+
+// Compact: every target lies after its state, so the states are taken last to first.
+uint64_t largestNumberCompact(const View& v) {
+    std::vector<uint32_t> starts;
+    CompactState s;
+    for (uint32_t o = 0; o < v.fsaSize; o = s.end) {
+        decodeCompact(v.fsa, o, s);
+        starts.push_back(o);
+    }
+    std::vector<uint64_t> largest(starts.size(), kNoWord);
+    for (size_t i = starts.size(); i-- > 0;) {
+        decodeCompact(v.fsa, starts[i], s);
+        uint64_t best = s.final ? s.finalOutput : kNoWord;
+        const uint8_t* cursor = s.outs;
+        for (uint32_t k = 0; k < s.n; ++k) {
+            uint32_t output = nextOutput(s, cursor);
+            uint32_t target = compactTarget(s, k, v.big);
+            size_t t = size_t(std::lower_bound(starts.begin(), starts.end(), target) - starts.begin());
+            best = larger(best, addOutput(largest[t], output));
+        }
+        largest[i] = best;
+    }
+    return largest.empty() ? kNoWord : largest[0];
+}
+
+// Sparse: every target has a smaller base, so the bases of states are taken in
+// increasing order. A base's value covers its arcs; a final code adds its own output.
+uint64_t largestNumberSparse(const View& v) {
+    std::vector<bool> isBase(v.slotCount, false);
+    isBase[v.rootCode >> 1] = true;
+    for (uint32_t i = 0; i < v.slotCount; ++i)
+        if (v.check(i) != 0) isBase[v.payload(i) >> 1] = true;
+    std::vector<uint64_t> arcsLargest(v.slotCount, kNoWord);
+    auto codeLargest = [&](uint32_t code) {
+        uint32_t base = code >> 1;
+        return larger((code & 1) ? uint64_t(v.payload(base)) : kNoWord, arcsLargest[base]);
+    };
+    for (uint32_t base = 0; base < v.slotCount; ++base) {
+        if (!isBase[base]) continue;
+        uint64_t best = kNoWord;
+        for (uint32_t c = 1; c <= v.alphabetSize; ++c)
+            if (v.check(base + c) == c) best = larger(best, addOutput(codeLargest(v.payload(base + c)), v.output(base + c)));
+        arcsLargest[base] = best;
+    }
+    return codeLargest(v.rootCode);
+}
+
 } // namespace
+
+uint64_t largestWordNumber(const View& v) {
+    return v.sparse ? largestNumberSparse(v) : largestNumberCompact(v);
+}
 
 bool dump(const View& v, std::FILE* out) {
     dumpHeader(v, out);

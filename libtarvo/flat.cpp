@@ -76,6 +76,17 @@ TarvoHandle openWith(const char* path, int slow, char* errorText, bool map) {
     return nullptr;
 }
 
+// Annotation numbers are checked where they are computed, and the dump
+// computes none; it checks them all first, so that it never shows a file
+// whose words cannot be listed.
+bool wordNumbersValid(const velkin::libtarvo::View& v) {
+    uint64_t largest = velkin::libtarvo::largestWordNumber(v);
+    if (largest == velkin::libtarvo::kNoWord || v.numberValid(largest)) return true;
+    std::fprintf(stderr, "damaged: annotation number %llu lies outside the table\n",
+                 static_cast<unsigned long long>(largest));
+    return false;
+}
+
 } // namespace
 
 extern "C" {
@@ -102,6 +113,7 @@ int32_t tarvo_walk(TarvoHandle handle, const char* word, int32_t length, uint32_
 
 int tarvo_dump(TarvoHandle handle, const TarvoDumpOptions* options) {
     if (!handle || !options || options->mode != 0) return -1;
+    if (!wordNumbersValid(handle->dict->view())) return -1;
     return velkin::libtarvo::dump(handle->dict->view(), stdout) ? 0 : -1;
 }
 

@@ -60,9 +60,10 @@ inline unsigned bytesFor(uint32_t v) { return v < 0x100 ? 1 : v < 0x10000 ? 2 : 
 // cut down where the file has four bytes there (the usual case), else byte by byte.
 inline uint32_t loadLittleField(const uint8_t* p, unsigned width, const uint8_t* fileEnd) {
     if (std::endian::native != std::endian::little || p + 4 > fileEnd) return loadN<false>(p, width);
+    static constexpr uint32_t kMask[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
     uint32_t v;
     std::memcpy(&v, p, 4);
-    return width == 4 ? v : v & ((uint32_t(1) << (8 * width)) - 1);
+    return v & kMask[width];
 }
 
 inline void storeN(uint8_t* p, uint32_t v, unsigned width, bool big) {

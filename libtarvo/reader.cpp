@@ -99,29 +99,35 @@ int64_t lookupSparseWide(const View& v, uint32_t code, const uint8_t* word, int3
     return result(v, sum + loadWide<Big>(slots + (code >> 1) * slotSize + CheckSize, payloadSize));
 }
 
-// Four-byte slots: one load gives the check (low byte) and the target code.
+// Four-byte slots: one load gives the check (low byte) and the target code,
+// whose base is the slot's top 23 bits and whose final flag is bit 8. With a
+// spare slot past every state's last arc, a byte outside the alphabet probes
+// code A + 1, which no check holds, so one comparison tests both.
+template <bool Spare>
 int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
     const uint8_t* slots = v.slots;
-    for (int32_t i = 0; i < length; ++i) {
-        uint32_t c = v.labelCode[word[i]];
+    const uint16_t* codes = Spare ? v.probeCode : v.labelCode;
+    const uint8_t* end = word + length;
+    uint32_t base = code >> 1;
+    uint32_t final = code & 1;
+    if (word != end) {
         uint32_t slot;
-        std::memcpy(&slot, slots + size_t((code >> 1) + c) * 4, 4);
-        if (c == 0 || (slot & 0xFF) != c) return -1;
-        code = slot >> 8;
+        do {
+            uint32_t c = codes[*word++];
+            std::memcpy(&slot, slots + size_t(base + c) * 4, 4);
+            if ((slot & 0xFF) != c || (!Spare && c == 0)) return -1;
+            base = slot >> 9;
+        } while (word != end);
+        final = slot & 0x100;
     }
-    if (!(code & 1)) return -1;
-    uint32_t final;
-    std::memcpy(&final, slots + size_t(code >> 1) * 4, 4);
-    return result(v, final >> 8);
+    if (!final) return -1;
+    uint32_t finalSlot;
+    std::memcpy(&finalSlot, slots + size_t(base) * 4, 4);
+    return result(v, finalSlot >> 8);
 }
 
+// Any slot shape, every field loaded to its exact width.
 int64_t lookupSparseFast(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
-    if (v.packedSlots) return lookupSparsePacked(v, code, word, length);
-    if (v.wideLoads) {
-        if (v.checkSize == 1)
-            return v.big ? lookupSparseWide<true, 1>(v, code, word, length) : lookupSparseWide<false, 1>(v, code, word, length);
-        return v.big ? lookupSparseWide<true, 2>(v, code, word, length) : lookupSparseWide<false, 2>(v, code, word, length);
-    }
     uint64_t sum = 0;
     for (int32_t i = 0; i < length; ++i) {
         uint32_t c = v.labelCode[word[i]];
@@ -180,62 +186,116 @@ struct WordBuffer {
     }
 };
 
-struct CompactFrame {
-    CompactState state;
-    uint32_t next;
-    uint32_t depth;  // length of the word that ends in this state
-    const uint8_t* out;
-    uint64_t sum;
+// A state on the enumeration's path and the arcs of it still to take.
+struct CompactCursor {
+    const uint8_t* label;      // the next arc's label
+    const uint8_t* labelsEnd;
+    const uint8_t* target;     // the next arc's target field
+    const uint8_t* out;        // the next arc's output, when the arcs carry outputs
+    uint32_t start;            // the state's offset: targets are relative to it
+    uint8_t head;              // the state's head byte: target width, outputs
+    uint32_t depth;            // length of the word that ends in this state
+    uint64_t sum;              // outputs along the path to this state
 };
 
-// Target of arc k, its field loaded in one go (little-endian files).
-inline uint32_t wideTarget(const CompactState& s, uint32_t k, const uint8_t* fileEnd) {
-    return s.width == 0 ? s.end : s.start + format::loadLittleField(s.targets + k * s.width, s.width, fileEnd);
+// Target field of `width` bytes at p.
+template <bool Big, bool Wide>
+inline uint32_t targetField(const uint8_t* p, unsigned width, const uint8_t* fileEnd) {
+    if constexpr (Wide) return format::loadLittleField(p, width, fileEnd);
+    else return format::loadN<Big>(p, width);
 }
 
+// Places the cursor on the arcs of state o; a final state's final output goes
+// to `finalOutput`. `Reached`: o is the target of an arc, so that a byte
+// follows its head (its final output or its first label; only an empty root
+// has neither).
+template <bool Reached>
+inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor& c, uint32_t& finalOutput) {
+    const uint8_t* p = fsa + o;
+    uint8_t h = *p++;
+    uint32_t n = h & format::kCountMask;
+    if (n == format::kCountEscape) n += format::getVarintTrusted(p);
+    // Final or not is a coin toss to a branch predictor: a final output of
+    // one byte (the usual case) is taken without a branch on it.
+    const bool final = h & format::kFinalBit;
+    const uint8_t next = Reached || final ? *p : 0;
+    if (final && next >= 0x80) [[unlikely]] {
+        finalOutput = format::getVarintTrusted(p);
+    } else {
+        finalOutput = final ? next : 0;
+        p += final;
+    }
+    unsigned width = (h >> format::kWidthShift) & 7;
+    c.label = p;
+    c.labelsEnd = p + n;
+    c.target = p + n;
+    c.out = p + n + n * width;
+    c.start = o;
+    c.head = h;
+}
+
+// Depth first, arcs in label order. Only the head of a state is read when an
+// arc reaches it, and its arcs one at a time as they are taken. The current
+// state's cursor is a local; the stack holds the states above it that still
+// have arcs to take.
 template <bool Big, bool Wide>
 int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
+    const uint8_t* fsa = v.fsa;
     const uint8_t* fileEnd = v.file + v.size;
     AnnotSource annots{v};
-    WordBuffer word;
-    // A stack of frames managed by hand: the vector only ever grows.
-    std::vector<CompactFrame> stack(64);
+    // The word and the stack grow by hand, so their sizes stay in registers.
+    std::vector<uint8_t> word(64);
+    uint8_t* spelled = word.data();
+    size_t wordRoom = word.size();
+    std::vector<CompactCursor> stack(64);
+    CompactCursor* cursors = stack.data();
+    size_t stackRoom = stack.size();
     size_t top = 0;
-    CompactFrame* f = &stack[0];
-    decodeCompact(v.fsa, state, f->state);
-    f->next = 0;
-    f->depth = 0;
-    f->out = f->state.outs;
-    f->sum = 0;
-    if (f->state.final) {
-        const AnnotRecord& r = annots.record(f->state.finalOutput);
+    CompactCursor c;
+    uint32_t finalOutput = 0;
+    openCompact<false>(fsa, state, c, finalOutput);
+    c.depth = 0;
+    c.sum = 0;
+    if (c.head & format::kFinalBit) {
+        const AnnotRecord& r = annots.record(finalOutput);
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
-    if (f->state.n == 0) return 1;
+    if (c.label == c.labelsEnd) return 1;
     for (;;) {
-        uint32_t k = f->next++;
-        uint32_t depth = f->depth;
-        *word.at(depth) = f->state.labels[k];
-        uint64_t sum = f->sum + nextOutput(f->state, f->out);
-        uint32_t target = Wide ? wideTarget(f->state, k, fileEnd) : compactTarget<Big>(f->state, k);
-        // Past its last arc a frame is not needed again: the child takes its
-        // place, so a chain of single arcs costs no stack.
-        if (f->next != f->state.n) {
-            if (++top == stack.size()) stack.resize(stack.size() * 2);
-            f = &stack[top];
+        const uint32_t depth = c.depth;
+        if (depth == wordRoom) [[unlikely]] {
+            word.resize(2 * wordRoom);
+            spelled = word.data();
+            wordRoom = word.size();
         }
-        decodeCompact(v.fsa, target, f->state);
-        f->next = 0;
-        f->depth = depth + 1;
-        f->out = f->state.outs;
-        f->sum = sum;
-        if (f->state.final) {
-            const AnnotRecord& r = annots.record(sum + f->state.finalOutput);
-            if (callback(word.bytes.data(), int32_t(depth + 1), &r, context) == 0) return 0;
+        spelled[depth] = *c.label++;
+        uint64_t sum = c.sum;
+        if (c.head & format::kOutputsBit) sum += format::getVarintTrusted(c.out);
+        const unsigned width = (c.head >> format::kWidthShift) & 7;
+        // Width 0: the single arc's target is the state right after this
+        // one. Both are computed and one is chosen, without a branch.
+        const uint32_t next = uint32_t(c.out - fsa);
+        const uint32_t field = c.start + targetField<Big, Wide>(c.target, width, fileEnd);
+        const uint32_t target = width == 0 ? next : field;
+        c.target += width;
+        if (c.label != c.labelsEnd) {
+            if (top == stackRoom) [[unlikely]] {
+                stack.resize(2 * stackRoom);
+                cursors = stack.data();
+                stackRoom = stack.size();
+            }
+            cursors[top++] = c;
         }
-        while (f->next == f->state.n) {
+        openCompact<true>(fsa, target, c, finalOutput);
+        c.depth = depth + 1;
+        c.sum = sum;
+        if (c.head & format::kFinalBit) {
+            const AnnotRecord& r = annots.record(sum + finalOutput);
+            if (callback(spelled, int32_t(depth + 1), &r, context) == 0) return 0;
+        }
+        if (c.label == c.labelsEnd) {
             if (top == 0) return 1;
-            f = &stack[--top];
+            c = cursors[--top];
         }
     }
 }
@@ -281,11 +341,23 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
 
 } // namespace
 
+LookupFunction chooseLookup(const View& v, bool slow) {
+    if (v.sparse) {
+        if (slow) return lookupSparseSlow;
+        if (v.packedSlots) return v.spareSlot ? lookupSparsePacked<true> : lookupSparsePacked<false>;
+        if (v.wideLoads) {
+            if (v.checkSize == 1) return v.big ? lookupSparseWide<true, 1> : lookupSparseWide<false, 1>;
+            return v.big ? lookupSparseWide<true, 2> : lookupSparseWide<false, 2>;
+        }
+        return lookupSparseFast;
+    }
+    if (v.big) return slow ? lookupCompactSlow<true> : lookupCompactFast<true>;
+    return slow ? lookupCompactSlow<false> : lookupCompactFast<false>;
+}
+
 int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t length, bool slow) {
     if (length < 0) return -1;
-    if (v.sparse) return slow ? lookupSparseSlow(v, state, word, length) : lookupSparseFast(v, state, word, length);
-    if (v.big) return slow ? lookupCompactSlow<true>(v, state, word, length) : lookupCompactFast<true>(v, state, word, length);
-    return slow ? lookupCompactSlow<false>(v, state, word, length) : lookupCompactFast<false>(v, state, word, length);
+    return chooseLookup(v, slow)(v, state, word, length);
 }
 
 int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
@@ -318,10 +390,11 @@ DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChe
     validate(data, size, verifyChecksum, view_);
     root = view_.root();
     checkedState_ = root;
+    lookup_ = chooseLookup(view_, slow);
 }
 
 int64_t DictImpl::lookup(const uint8_t* word, int32_t length) const {
-    return libtarvo::lookup(view_, root, word, length, slow_);
+    return length < 0 ? -1 : lookup_(view_, root, word, length);
 }
 
 int32_t DictImpl::forEachWord(uint32_t state, WordCallback callback, void* context) const {
@@ -334,12 +407,10 @@ int32_t DictImpl::forEachAnnot(AnnotCallback callback, void* context) const {
     return enumerateAnnots(view_, callback, context);
 }
 
-int64_t DictImpl::walk(uint32_t state, const uint8_t* word, int32_t length) {
-    if (state != checkedState_) {
-        if (!isState(view_, state)) return -1;
-        checkedState_ = state;
-    }
-    return libtarvo::lookup(view_, state, word, length, slow_);
+int64_t DictImpl::walkFromNewState(uint32_t state, const uint8_t* word, int32_t length) {
+    if (length < 0 || !isState(view_, state)) return -1;
+    checkedState_ = state;
+    return lookup_(view_, state, word, length);
 }
 
 } // namespace velkin::libtarvo

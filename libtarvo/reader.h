@@ -11,11 +11,22 @@ namespace velkin::libtarvo {
 // generic arc-by-arc path instead of the layout's direct one.
 int64_t lookup(const View& view, uint32_t state, const uint8_t* word, int32_t length, bool slow);
 
+// One layout's lookup, chosen once when a dictionary is opened. The length
+// must not be negative.
+using LookupFunction = int64_t (*)(const View& view, uint32_t state, const uint8_t* word, int32_t length);
+LookupFunction chooseLookup(const View& view, bool slow);
+
 int32_t enumerateWords(const View& view, uint32_t state, WordCallback callback, void* context);
 int32_t enumerateAnnots(const View& view, AnnotCallback callback, void* context);
 
 // Writes the dump form of FORMAT.md. Returns false when writing failed.
 bool dump(const View& view, std::FILE* out);
+
+// The largest annotation number of the words spelled from the root, found from
+// the leaves up in one pass over the states, or kNoWord when there is no word.
+// The dump computes no numbers, so its caller checks them with this first.
+constexpr uint64_t kNoWord = UINT64_MAX;
+uint64_t largestWordNumber(const View& view);
 
 class DictImpl final : public Dict {
 public:
@@ -28,13 +39,21 @@ public:
     const View& view() const { return view_; }
     bool slow() const { return slow_; }
     // Like lookup() from any state; a state other than the root is checked
-    // first (once, then remembered).
-    int64_t walk(uint32_t state, const uint8_t* word, int32_t length);
+    // first (once, then remembered); the length must not be negative. Inline,
+    // so that a walk from the flat interface reaches the layout's loop in one
+    // call.
+    int64_t walk(uint32_t state, const uint8_t* word, int32_t length) {
+        if (state != checkedState_) return walkFromNewState(state, word, length);
+        return lookup_(view_, state, word, length);
+    }
 
 private:
+    int64_t walkFromNewState(uint32_t state, const uint8_t* word, int32_t length);
+
     View view_;
     bool slow_;
     uint32_t checkedState_;
+    LookupFunction lookup_;
 };
 
 } // namespace velkin::libtarvo

@@ -153,7 +153,9 @@ SparseTable packSparse(const std::vector<uint8_t>& compact, const std::vector<ui
     // make four-byte slots, which a lookup reads with one load each.
     out.payloadSize = format::bytesFor(maxPayload);
     if (outputSize == 0 && out.checkSize == 1 && out.payloadSize < 3) out.payloadSize = 3;
-    uint64_t slotCount = std::max<uint64_t>(table.highWater(), maxBase + alphabet.size() + 1);
+    // One spare slot past the last base's arcs lets a lookup probe a byte
+    // outside the alphabet without a test of its own.
+    uint64_t slotCount = std::max<uint64_t>(table.highWater(), maxBase + alphabet.size() + 2);
     out.padding = uint32_t(slotCount - table.highWater());
     const unsigned slotSize = out.checkSize + out.payloadSize + outputSize;
     uint64_t bytes = format::kSparsePrefix + slotCount * slotSize;

@@ -21,6 +21,7 @@ struct View {
     const uint8_t* alphabet = nullptr;  // alphabetSize bytes, increasing
     uint32_t alphabetSize = 0;
     uint16_t labelCode[256] = {};       // byte -> code 1..A, 0 when not in the alphabet
+    uint16_t probeCode[256] = {};       // the same, A + 1 when not in the alphabet
 
     const uint8_t* fsa = nullptr;       // automaton section
     uint32_t fsaSize = 0;
@@ -36,6 +37,7 @@ struct View {
     bool wideLoads = false;             // sparse: 4-byte loads at any payload or output stay inside the file
     bool wideTargets = false;           // compact: a little-endian file on a little-endian machine
     bool packedSlots = false;           // little-endian four-byte slots: check byte, 3-byte payload, no output
+    bool spareSlot = false;             // sparse: slot base + A + 1 exists for every base a walk reaches
 
     // Annotation table, or the numbers in use of a numbers-only dictionary.
     const uint8_t* annotIndex = nullptr;

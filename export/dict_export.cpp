@@ -29,9 +29,6 @@ enum ExitStatus { kSuccess = 0, kFailure = 1 };
 constexpr const char kOptionString[] = "d:o:s:t:e:wWaAnNhbv";
 constexpr const char kSelfVersion[] = "0.3.1";
 
-// Size of the output stream's buffer: large blocks keep the system calls
-// rare, and the bytes and their order stay those of the line writes.
-constexpr std::size_t kStreamBufferSize = 256 * 1024;
 
 enum class Mode { Words, Annots };
 
@@ -91,11 +88,9 @@ long long readClock() {
 // the file cannot be created.
 std::FILE* openOutput(const std::string& path) {
     std::FILE* out = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
-    if (out != nullptr) {
-        // Static: the stream outlives main, since the process end closes it.
-        static char streamBuffer[kStreamBufferSize];
-        std::setvbuf(out, streamBuffer, _IOFBF, sizeof streamBuffer);
-    }
+    // The line formatter hands the stream whole blocks of lines: unbuffered,
+    // each block goes out in one write, without a copy into a stream buffer.
+    if (out != nullptr) std::setvbuf(out, nullptr, _IONBF, 0);
     return out;
 }
 
@@ -118,12 +113,13 @@ bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
 }
 
 // Pushes the buffered lines out and reports a write error met at any point
-// of the run (a full disk, a closed or broken standard output). The stream
-// stays open: the process end closes it.
-bool finishOutput(std::FILE* out, const std::string& path) {
+// of the run (a full disk, a closed or broken standard output);
+// `earlierReason` is the errno of a block write that failed before, or 0.
+// The stream stays open: the process end closes it.
+bool finishOutput(std::FILE* out, const std::string& path, int earlierReason) {
     errno = 0;
-    bool failed = std::fflush(out) != 0;
-    int reason = errno;
+    bool failed = std::fflush(out) != 0 || earlierReason != 0;
+    int reason = earlierReason != 0 ? earlierReason : errno;
     failed = std::ferror(out) != 0 || failed;
     if (!failed) return true;
     const char* why = reason != 0 ? std::strerror(reason) : "write error";
@@ -170,7 +166,7 @@ int runExport(int argc, char** argv) {
     if (listed && settings.reportTime)
         std::fprintf(stderr, "time: %0.2f\n", double(end - start) * double(0.001f));
 
-    bool written = finishOutput(options.out, settings.outputPath);
+    bool written = finishOutput(options.out, settings.outputPath, options.writeError);
     return listed && written ? kSuccess : kFailure;
 }
 

@@ -25,6 +25,9 @@ struct ExportOptions {
     // sees large blocks; it grows only for a line longer than any before.
     std::string line;
     std::size_t lineUsed = 0;
+    // errno of the first block write that failed, 0 while none has; the
+    // driver reports it once at the end.
+    int writeError = 0;
 
     // Predicted output size of a field of `length` bytes; `encode` is the
     // field's own switch (encodeWords or encodeAnnots), useBase64 picks the
@@ -39,6 +42,26 @@ struct ExportOptions {
 };
 
 // Defined here so that the formatter's per-line path inlines the raw case.
+
+// Copies a raw field. Most fields are short: up to 16 bytes they take two
+// overlapping loads and stores each way, which stay inside both fields.
+inline void copyField(uint8_t* destination, const uint8_t* bytes, std::size_t length) {
+    if (length >= 8 && length <= 16) {
+        uint64_t head, tail;
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + length - 8, 8);
+        std::memcpy(destination, &head, 8);
+        std::memcpy(destination + length - 8, &tail, 8);
+    } else if (length >= 4 && length < 8) {
+        uint32_t head, tail;
+        std::memcpy(&head, bytes, 4);
+        std::memcpy(&tail, bytes + length - 4, 4);
+        std::memcpy(destination, &head, 4);
+        std::memcpy(destination + length - 4, &tail, 4);
+    } else if (length != 0) {
+        std::memcpy(destination, bytes, length);
+    }
+}
 
 inline int32_t ExportOptions::encodedLength(const uint8_t* bytes, int32_t length,
                                             bool encode) const {
@@ -58,7 +81,7 @@ inline uint8_t* ExportOptions::encodeField(const uint8_t* bytes, int32_t length,
                                            uint8_t* destination, bool encode) const {
     if (length < 0) raiseBadLength();
     if (!encode) {
-        if (length != 0) std::memcpy(destination, bytes, std::size_t(length));
+        copyField(destination, bytes, std::size_t(length));
         return destination + length;
     }
     if (useBase64) return destination + base64Encode(bytes, bytes + length, destination);

@@ -4,6 +4,7 @@
 #include "field_encoders.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 
@@ -19,31 +20,52 @@ constexpr std::size_t kNumberRoom = 10;
 // Lines gather until this many bytes are waiting, then go out as one block.
 constexpr std::size_t kBatch = 64 * 1024;
 
+// Out of the per-line path: the buffer grows only for a line longer than any
+// before it.
+[[gnu::noinline]] void growLineBuffer(ExportOptions& options, std::size_t size) {
+    options.line.resize(std::max(options.lineUsed + size, kBatch + kBatch / 2));
+}
+
 // Room for a line of `size` bytes behind the lines already waiting.
-uint8_t* lineBuffer(ExportOptions& options, std::size_t size) {
-    if (options.line.size() < options.lineUsed + size)
-        options.line.resize(std::max(options.lineUsed + size, kBatch + kBatch / 2));
+inline uint8_t* lineBuffer(ExportOptions& options, std::size_t size) {
+    if (options.line.size() < options.lineUsed + size) [[unlikely]]
+        growLineBuffer(options, size);
     return reinterpret_cast<uint8_t*>(options.line.data()) + options.lineUsed;
 }
 
 // The line from the buffer's free part up to `end` is complete.
-void writeBlock(ExportOptions& options, const uint8_t* end) {
+inline void writeBlock(ExportOptions& options, const uint8_t* end) {
     options.lineUsed = std::size_t(end - reinterpret_cast<const uint8_t*>(options.line.data()));
-    if (options.lineUsed >= kBatch) flushLines(options);
+    if (options.lineUsed >= kBatch) [[unlikely]] flushLines(options);
 }
 
 } // namespace
 
-// The result is not looked at here: a failed write sets the stream's error
-// state, which the driver checks once at the end.
+// A failed write is only remembered here, with its reason, which a later
+// write or flush might no longer give; the driver reports it at the end.
 void flushLines(ExportOptions& options) {
-    if (options.lineUsed) fwrite_unlocked(options.line.data(), 1, options.lineUsed, options.out);
+    if (options.lineUsed &&
+        fwrite_unlocked(options.line.data(), 1, options.lineUsed, options.out) != options.lineUsed &&
+        options.writeError == 0)
+        options.writeError = errno != 0 ? errno : EIO;
     options.lineUsed = 0;
 }
 
-int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
-                      void* context) {
-    ExportOptions& options = *static_cast<ExportOptions*>(context);
+namespace {
+
+// A raw word alone on its line: the listing's most common form, kept to a
+// few instructions (no registers to save, no encoder to choose).
+inline void writePlainWordLine(ExportOptions& options, const uint8_t* word, int32_t wordLength) {
+    if (wordLength < 0) raiseBadLength();
+    std::size_t length = std::size_t(wordLength);
+    uint8_t* start = lineBuffer(options, length + 1);
+    copyField(start, word, length);
+    start[length] = '\n';
+    writeBlock(options, start + length + 1);
+}
+
+[[gnu::noinline]] void writeFullWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
+                                         ExportOptions& options) {
     // Null data means a dictionary of numbers only: the number is shown then.
     bool showBytes = options.showAnnots && annot->data != nullptr && !options.annotNumbers;
     std::size_t annotPart = 0;
@@ -64,7 +86,20 @@ int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord
     }
     *position++ = '\n';
     writeBlock(options, position);
-    return 1;
+}
+
+} // namespace
+
+int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
+                      void* context) {
+    ExportOptions& options = *static_cast<ExportOptions*>(context);
+    if (!options.showAnnots && !options.encodeWords)
+        writePlainWordLine(options, word, wordLength);
+    else
+        writeFullWordLine(word, wordLength, annot, options);
+    // 0 ends the enumeration once a write has failed: every later one would
+    // fail too, and a listing can be far longer than its file (2^n words in n states).
+    return options.writeError == 0 ? 1 : 0;
 }
 
 int32_t writeAnnotLine(const AnnotRecord* annot, void* context) {
@@ -79,7 +114,7 @@ int32_t writeAnnotLine(const AnnotRecord* annot, void* context) {
     position = options.encodeField(annot->data, annot->length, position, options.encodeAnnots);
     *position++ = '\n';
     writeBlock(options, position);
-    return 1;
+    return options.writeError == 0 ? 1 : 0;  // as in writeWordLine
 }
 
 } // namespace dictexport

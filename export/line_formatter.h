@@ -19,12 +19,13 @@ struct ExportOptions;
 void flushLines(ExportOptions& options);
 
 // A WordCallback; `context` is the address of the driver's ExportOptions.
-// Always returns 1.
+// Returns 1, or 0 to end the enumeration once a write has failed.
 int32_t writeWordLine(const uint8_t* word, int32_t wordLength,
                       const velkin::libtarvo::AnnotRecord* annot, void* context);
 
 // An AnnotCallback; `context` is the address of the driver's ExportOptions.
-// `annot->data` must address `annot->length` bytes. Always returns 1.
+// `annot->data` must address `annot->length` bytes. Returns 1, or 0 once a
+// write has failed.
 int32_t writeAnnotLine(const velkin::libtarvo::AnnotRecord* annot, void* context);
 
 } // namespace dictexport

@@ -1,8 +1,10 @@
 // dict_dump: has the library print a dictionary in its own dump form.
+#include <cerrno>
 #include <cstdio>
 
 #include "banner.h"
 #include "binding/tarvo.h"
+#include "output.h"
 
 namespace {
 
@@ -11,6 +13,7 @@ enum ExitStatus { ExitOk = 0, ExitFailure = 1 };
 } // namespace
 
 int main(int argc, char** argv) {
+    inspect::reportBrokenPipes();
     if (argc < 2) {
         std::fprintf(stderr, "Usage %s DICT_FILE\n", argv[0]);
         return ExitFailure;
@@ -25,7 +28,12 @@ int main(int argc, char** argv) {
         return ExitFailure;
     }
     TarvoDumpOptions options = {};  // mode 0, the library's one dump form
-    tarvo_dump(handle, &options);
+    // A dictionary whose words cannot all be listed is refused by the library,
+    // which says why on standard error; a write error is reported below.
+    errno = 0;
+    bool dumped = tarvo_dump(handle, &options) == 0;
+    int writeReason = errno;  // the library's own flush may have met the write error
     tarvo_close(handle);
-    return ExitOk;
+    bool written = inspect::finishOutput(writeReason);
+    return dumped && written ? ExitOk : ExitFailure;
 }

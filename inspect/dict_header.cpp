@@ -3,6 +3,7 @@
 
 #include "banner.h"
 #include "binding/tarvo.h"
+#include "output.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ void printSections(const HeaderRecord& header) {
 } // namespace
 
 int main(int argc, char** argv) {
+    inspect::reportBrokenPipes();
     if (argc < 2) {
         std::fprintf(stderr, "Usage %s DICT_FILE [ONLY_COMMON - Y/N]\n", argv[0]);
         return ExitFailure;
@@ -65,5 +67,5 @@ int main(int argc, char** argv) {
     printFlags(header);
     if (!onlyCommon(argc, argv)) printSections(header);
     tarvo_close(handle);
-    return ExitOk;
+    return inspect::finishOutput() ? ExitOk : ExitFailure;
 }

@@ -56,7 +56,9 @@ const uint8_t* MemorySource::data() const { return bytes_.data(); }
 uint64_t MemorySource::size() const { return bytes_.size(); }
 
 int openRegularFile(const char* path, uint64_t& size) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO would otherwise wait for a writer before
+    // fstat could refuse it. Reads of a regular file ignore the flag.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw Error(Error::Kind::CannotOpen, std::strerror(errno));
     struct stat st;
     int error = 0;

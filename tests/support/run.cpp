@@ -1,6 +1,8 @@
 #include "run.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,8 +36,18 @@ std::vector<std::string> buildEnvironment(const std::vector<std::string>& change
     return result;
 }
 
-void pump(int inFd, const std::string& input, int outFd, int errFd, RunResult& result) {
+// Milliseconds for poll() until `deadline`; -1 waits without limit.
+int pollTimeout(bool limited, std::chrono::steady_clock::time_point deadline) {
+    if (!limited) return -1;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::max<long long>(0, left.count()));
+}
+
+void pump(int inFd, const std::string& input, int outFd, int errFd, RunResult& result, pid_t pid,
+          int timeoutSeconds) {
     size_t written = 0;
+    bool limited = timeoutSeconds > 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     if (input.empty()) { close(inFd); inFd = -1; }
     char buffer[65536];
     while (outFd >= 0 || errFd >= 0) {
@@ -45,9 +57,17 @@ void pump(int inFd, const std::string& input, int outFd, int errFd, RunResult& r
         if (inFd >= 0) { fds[n] = {inFd, POLLOUT, 0}; inIdx = n++; }
         if (outFd >= 0) { fds[n] = {outFd, POLLIN, 0}; outIdx = n++; }
         if (errFd >= 0) { fds[n] = {errFd, POLLIN, 0}; errIdx = n++; }
-        if (poll(fds, n, -1) < 0) {
+        int ready = poll(fds, n, pollTimeout(limited, deadline));
+        if (ready < 0) {
             if (errno == EINTR) continue;
             throw std::runtime_error("poll failed");
+        }
+        if (ready == 0) {
+            // Out of time: the kill closes the program's ends of the pipes.
+            kill(-pid, SIGKILL);
+            result.timedOut = true;
+            limited = false;
+            continue;
         }
         if (inIdx >= 0 && fds[inIdx].revents) {
             ssize_t k = write(inFd, input.data() + written, input.size() - written);
@@ -69,7 +89,7 @@ void pump(int inFd, const std::string& input, int outFd, int errFd, RunResult& r
 } // namespace
 
 RunResult run(const std::vector<std::string>& argv, const std::string& input,
-              const std::vector<std::string>& env) {
+              const std::vector<std::string>& env, int timeoutSeconds) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
@@ -95,7 +115,14 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input,
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    // A run with a time limit gets a process group of its own, so that the
+    // kill reaches what a shell started too.
+    short flags = POSIX_SPAWN_SETSIGDEF;
+    if (timeoutSeconds > 0) {
+        flags |= POSIX_SPAWN_SETPGROUP;
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
+    posix_spawnattr_setflags(&attr, flags);
 
     pid_t pid;
     int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, args.data(), envp.data());
@@ -110,7 +137,7 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input,
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
     }
     signal(SIGPIPE, SIG_IGN);
-    pump(inPipe[1], input, outPipe[0], errPipe[0], result);
+    pump(inPipe[1], input, outPipe[0], errPipe[0], result, pid, timeoutSeconds);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (WIFSIGNALED(status)) {

@@ -9,15 +9,17 @@ namespace tarvo_test {
 struct RunResult {
     int status = -1;     // exit status, or 128 + signal number
     bool signaled = false;
+    bool timedOut = false; // killed when the time given to run() ran out
     std::string out;     // standard output, byte for byte
     std::string err;     // standard error, byte for byte
 };
 
 // Runs `argv` (argv[0] is the program path and the name it sees) with
 // `input` on standard input. `env` entries "NAME=value" are added to the
-// environment; "-NAME" removes NAME.
+// environment; "-NAME" removes NAME. A program still running after
+// `timeoutSeconds` (0: no limit) is killed and reported as timed out.
 RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
-              const std::vector<std::string>& env = {});
+              const std::vector<std::string>& env = {}, int timeoutSeconds = 0);
 
 // A fresh empty directory for one test, removed by the destructor.
 class TempDir {

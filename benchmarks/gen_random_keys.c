@@ -1,6 +1,7 @@
-/* Writes COUNT distinct random keys of 5 to 20 lowercase letters, one a line,
- * from a fixed seed, so every run gives the same set (not yet sorted).
- * Usage: gen_random_keys [COUNT [SEED]] */
+/* Writes COUNT distinct random keys of MIN to MAX lowercase letters (default 5
+ * to 20), one a line, from a fixed seed, so every run gives the same set in the
+ * same (random, unsorted) order.
+ * Usage: gen_random_keys [COUNT [SEED [MIN MAX]]] */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,6 +48,12 @@ int main(int argc, char** argv)
 {
     uint64_t count = argc > 1 ? strtoull(argv[1], NULL, 10) : 10000000;
     uint64_t state = argc > 2 ? strtoull(argv[2], NULL, 10) : 20240229;
+    unsigned shortest = argc > 4 ? (unsigned)strtoul(argv[3], NULL, 10) : 5;
+    unsigned longest = argc > 4 ? (unsigned)strtoul(argv[4], NULL, 10) : 20;
+    if (shortest < 1 || longest < shortest || longest > 22) {
+        fprintf(stderr, "gen_random_keys: lengths must satisfy 1 <= MIN <= MAX <= 22\n");
+        return 1;
+    }
     uint64_t slots = 1024;
     while (slots < 2 * count)
         slots *= 2;
@@ -57,7 +64,7 @@ int main(int argc, char** argv)
     }
     char key[24];
     for (uint64_t written = 0; written < count;) {
-        unsigned length = 5 + below(&state, 16);
+        unsigned length = shortest + below(&state, longest - shortest + 1);
         for (unsigned i = 0; i < length; ++i)
             key[i] = (char)('a' + below(&state, 26));
         if (!insert_fingerprint(table, slots - 1, fnv1a(key, length)))

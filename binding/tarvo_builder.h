@@ -21,6 +21,10 @@ enum class Layout { Compact, Sparse };
 struct BuildOptions {
     Layout layout = Layout::Compact;
     bool bigEndian = false;
+    // The largest file the builder writes: the format's limit, 2^31 - 1 bytes.
+    // A build that would pass it raises Error (TooLarge). Lowered only to test
+    // that refusal without gigabytes of input.
+    uint64_t sizeLimit = 0x7FFFFFFF;
 };
 
 // What a finished build holds.

@@ -37,6 +37,8 @@ LineReader::LineReader(const std::string& path) : fd_(0), ownsFd_(false) {
     buffer_.resize(kBlock);
 }
 
+LineReader::LineReader(int fd, size_t block) : fd_(fd), ownsFd_(false) { buffer_.resize(block ? block : 1); }
+
 LineReader::~LineReader() {
     if (ownsFd_) ::close(fd_);
 }

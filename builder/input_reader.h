@@ -15,6 +15,9 @@ public:
     // Opens `path`, or standard input for an empty path. Raises
     // std::runtime_error with the reason when the file cannot be read.
     explicit LineReader(const std::string& path);
+    // Reads the open descriptor `fd`, which stays open, `block` bytes at a
+    // time at first (small blocks let tests reach the refills).
+    LineReader(int fd, size_t block);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;

@@ -20,7 +20,18 @@ namespace velkin::libtarvo {
 
 namespace {
 
-constexpr uint64_t kMaxAutomaton = 0x7FFFFFFFu - format::kHeaderSize - 256;
+// The most the automaton section may take of a file of `limit` bytes, known
+// while words are added; the whole file is checked again once assembled.
+uint64_t automatonLimit(uint64_t limit) {
+    limit = std::min<uint64_t>(limit, format::kMaxFileSize);
+    return limit > format::kHeaderSize ? limit - format::kHeaderSize : 0;
+}
+
+[[noreturn]] void tooLarge(const std::string& what, uint64_t limit) {
+    limit = std::min<uint64_t>(limit, format::kMaxFileSize);
+    throw Error(Error::Kind::TooLarge, what + " would pass the limit of " + std::to_string(limit) +
+                                           " bytes a dictionary file may hold");
+}
 
 struct Arc {
     uint8_t label;
@@ -75,7 +86,10 @@ struct DictBuilder::Impl {
     uint8_t scratch[16 + 10 * 256];
     uint32_t maxNumber = 0;
 
-    explicit Impl(BuildOptions o) : options(o), path(1), table(1 << 16, 0) {}
+    uint64_t maxAutomaton;
+
+    explicit Impl(BuildOptions o)
+        : options(o), path(1), table(1 << 16, 0), maxAutomaton(automatonLimit(o.sizeLimit)) {}
 
     // Decodes the emitted state with emit id `id` and compares it with `node`.
     bool sameAs(const Node& node, uint32_t id) const {
@@ -138,8 +152,7 @@ struct DictBuilder::Impl {
         }
         if (n == 0) width = 0;
         const uint64_t end = position + fixed + uint64_t(n) * width;
-        if (end > kMaxAutomaton)
-            throw Error(Error::Kind::TooLarge, "automaton would pass the format's limit of 2 GiB");
+        if (end > maxAutomaton) tooLarge("the automaton", options.sizeLimit);
 
         uint8_t* out = scratch;
         *out++ = uint8_t((node.final ? format::kFinalBit : 0) | (width << format::kWidthShift) |
@@ -260,8 +273,9 @@ namespace {
 
 // The annotation section: offsets then bytes, or the numbers in use.
 std::vector<uint8_t> annotationSection(const std::vector<std::string>& annotations, bool numbersOnly,
-                                       const std::vector<uint32_t>& numbersInUse, bool big,
+                                       const std::vector<uint32_t>& numbersInUse, bool big, uint64_t limit,
                                        HeaderRecord& h) {
+    limit = std::min<uint64_t>(limit, format::kMaxFileSize);
     std::vector<uint8_t> out;
     if (numbersOnly) {
         uint32_t previous = 0;
@@ -278,11 +292,11 @@ std::vector<uint8_t> annotationSection(const std::vector<std::string>& annotatio
     }
     uint64_t dataSize = 0;
     for (const std::string& a : annotations) dataSize += a.size();
-    if (dataSize > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "annotations pass the format's limit of 2 GiB");
+    // Checked before anything is allocated: the section alone may pass the limit.
+    if (dataSize > limit) tooLarge("the annotations", limit);
     unsigned width = format::bytesFor(uint32_t(dataSize));
     uint64_t indexSize = (uint64_t(annotations.size()) + 1) * width;
-    if (indexSize + dataSize > 0x7FFFFFFFu)
-        throw Error(Error::Kind::TooLarge, "annotations pass the format's limit of 2 GiB");
+    if (indexSize + dataSize > limit) tooLarge("the annotations", limit);
     out.resize(size_t(indexSize + dataSize));
     uint32_t offset = 0;
     uint8_t* index = out.data();
@@ -347,7 +361,7 @@ FileParts DictBuilder::Impl::assemble(const std::vector<std::string>& annotation
                                       BuildStats* stats) {
     Impl& b = *this;
     if (b.finished) throw Error(Error::Kind::BadInput, "builder already finished");
-    if (annotations.size() > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "too many annotations");
+    if (annotations.size() > 0x7FFFFFFFu) throw Error(Error::Kind::TooLarge, "too many annotations (at most 2^31 - 1)");
     FileParts parts;
     std::vector<uint8_t> compact = b.finishAutomaton();
     const bool big = b.options.bigEndian;
@@ -382,11 +396,12 @@ FileParts DictBuilder::Impl::assemble(const std::vector<std::string>& annotation
         parts.fsa = std::move(compact);
         h.destSize = int32_t(b.widest);
     }
-    if (parts.fsa.size() > kMaxAutomaton) throw Error(Error::Kind::TooLarge, "automaton passes the format's limit of 2 GiB");
+    const uint64_t limit = std::min<uint64_t>(b.options.sizeLimit, format::kMaxFileSize);
+    if (parts.fsa.size() > b.maxAutomaton) tooLarge("the automaton", limit);
     h.transSizeTotal = int32_t(parts.fsa.size());
     h.annotOffset = h.fsaOffset + h.transSizeTotal;
-    parts.annots = annotationSection(annotations, numbersOnly, inUse, big, h);
-    if (parts.size() > format::kMaxFileSize) throw Error(Error::Kind::TooLarge, "dictionary passes the format's limit of 2 GiB");
+    parts.annots = annotationSection(annotations, numbersOnly, inUse, big, limit, h);
+    if (parts.size() > limit) tooLarge("the dictionary", limit);
 
     // The checksum covers the header from word 2 on and every section.
     format::writeHeader(h, parts.header);

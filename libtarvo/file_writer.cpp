@@ -1,11 +1,22 @@
+// Writing a dictionary file so that its path holds either the old content or
+// the complete new one, whatever happens: a full disk, a signal, a kill.
+//
+// The bytes go to an unnamed file in the target's directory (O_TMPFILE),
+// which the kernel drops if the process dies. Only when every byte is on disk
+// does it get a name beside the target, "PATH.tmp-PID-N", that is renamed over
+// the target at once. A file system without unnamed files gets a named
+// temporary file "PATH.tmp-XXXXXX" from the start; a SIGKILL then leaves it
+// behind, but never a partial file under PATH.
 #include "file_writer.h"
 
 #include "tarvo.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,44 +24,147 @@ namespace velkin::libtarvo {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& path, int error, const std::string& temporary) {
-    if (!temporary.empty()) ::unlink(temporary.c_str());
-    throw Error(Error::Kind::CannotOpen, "cannot write '" + path + "': " + std::strerror(error));
+using Parts = std::vector<std::span<const uint8_t>>;
+
+[[noreturn]] void fail(const std::string& path, const std::string& reason) {
+    throw Error(Error::Kind::CannotOpen, "cannot write '" + path + "': " + reason);
 }
 
-mode_t creationMode() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
+[[noreturn]] void fail(const std::string& path, int error) { fail(path, std::strerror(error)); }
 
-} // namespace
+// The signals that ask a build to stop. While the file is written they are
+// held; one that arrived cancels the rename and is delivered afterwards.
+class HeldSignals {
+public:
+    HeldSignals() {
+        sigemptyset(&set_);
+        for (int s : kStopSignals) sigaddset(&set_, s);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
 
-void writeFileAtomically(const std::string& path, const std::vector<std::span<const uint8_t>>& parts) {
-    std::string temporary = path + ".tmp-XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) fail(path, errno, "");
-    ::fchmod(fd, creationMode());
+    bool stopRequested() const {
+        sigset_t pending;
+        if (sigpending(&pending) != 0) return false;
+        for (int s : kStopSignals)
+            if (sigismember(&pending, s)) return true;
+        return false;
+    }
+
+private:
+    static constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    sigset_t set_;
+    sigset_t previous_;
+};
+
+// Writes every part to `fd`; 0 or the errno of the failure.
+int writeParts(int fd, const Parts& parts) {
     for (std::span<const uint8_t> part : parts) {
         size_t written = 0;
         while (written < part.size()) {
             ssize_t n = ::write(fd, part.data() + written, part.size() - written);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                int e = errno;
-                ::close(fd);
-                fail(path, e, temporary);
-            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return errno;
             written += size_t(n);
         }
     }
-    if (::fsync(fd) != 0 && errno != EINVAL) {
-        int e = errno;
-        ::close(fd);
-        fail(path, e, temporary);
+    return 0;
+}
+
+// Writes the parts, flushes them to disk and closes `fd`; 0 or the errno.
+int writeAndClose(int fd, const Parts& parts) {
+    int error = writeParts(fd, parts);
+    if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
+}
+
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A device, a pipe or a socket is written as it is: renaming over it would
+// replace the node (say /dev/full) by a regular file.
+void writeInPlace(const std::string& path, const Parts& parts) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) fail(path, errno);
+    int error = writeParts(fd, parts);
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error) fail(path, error);
+}
+
+// Gives the finished unnamed file `fd` a temporary name beside `path` and
+// renames it over `path`. False when this system cannot name it (no /proc).
+bool publishUnnamed(int fd, const std::string& path, const HeldSignals& held) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const std::string stem = path + ".tmp-" + std::to_string(::getpid()) + "-";
+    for (unsigned attempt = 0;; ++attempt) {
+        if (held.stopRequested()) fail(path, "interrupted");
+        const std::string name = stem + std::to_string(attempt);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST && attempt < 1000) continue;
+            if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return false;
+            fail(path, errno);
+        }
+        if (::rename(name.c_str(), path.c_str()) != 0) {
+            int error = errno;
+            ::unlink(name.c_str());
+            fail(path, error);
+        }
+        return true;
     }
-    if (::close(fd) != 0) fail(path, errno, temporary);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) fail(path, errno, temporary);
+}
+
+void writeNamed(const std::string& path, const Parts& parts, const HeldSignals& held) {
+    std::string temporary = path + ".tmp-XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) fail(path, errno);
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    int error = writeAndClose(fd, parts);
+    if (error == 0 && held.stopRequested()) error = EINTR;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error == 0) return;
+    ::unlink(temporary.c_str());
+    fail(path, error == EINTR ? std::string("interrupted") : std::strerror(error));
+}
+
+} // namespace
+
+void writeFileAtomically(const std::string& path, const Parts& parts) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
+        writeInPlace(path, parts);
+        return;
+    }
+    HeldSignals held;
+    int fd = ::open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        int error = writeParts(fd, parts);
+        if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) error = errno;
+        if (error) {
+            ::close(fd);
+            fail(path, error);
+        }
+        bool published;
+        try {
+            published = publishUnnamed(fd, path, held);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);  // after fsync: the file is whole, in place or not
+        if (published) return;
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        fail(path, errno);
+    }
+    writeNamed(path, parts, held);
 }
 
 } // namespace velkin::libtarvo

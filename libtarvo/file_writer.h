@@ -10,7 +10,10 @@ namespace velkin::libtarvo {
 
 // Writes `parts`, one after the other, to a temporary file beside `path` and
 // renames it over `path` only when every byte is on disk; on failure removes
-// the temporary file and raises Error, leaving `path` as it was.
+// the temporary file and raises Error, leaving `path` as it was. SIGINT,
+// SIGTERM and SIGHUP are held meanwhile: one that arrives cancels the write
+// ("interrupted") and is delivered when the call returns. A `path` that exists
+// and is not a regular file (a device, a pipe) is written directly.
 void writeFileAtomically(const std::string& path, const std::vector<std::span<const uint8_t>>& parts);
 
 } // namespace velkin::libtarvo

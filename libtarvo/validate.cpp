@@ -25,6 +25,7 @@ void readAlphabet(View& v) {
         if (i > 0 && v.alphabet[i] <= v.alphabet[i - 1]) damaged("alphabet is not in increasing order");
         v.labelCode[v.alphabet[i]] = uint16_t(i + 1);
     }
+    for (unsigned b = 0; b < 256; ++b) v.probeCode[b] = v.labelCode[b] ? v.labelCode[b] : uint16_t(v.alphabetSize + 1);
 }
 
 void readAnnotations(View& v) {
@@ -197,12 +198,29 @@ void validateCompact(View& v) {
             }
         }
         if (targetedInside(uint64_t(o) + 1, stateEnd)) damaged("a transition points inside " + at("state", o));
+        // Every path must end in a word, or an enumeration could walk
+        // exponentially many paths that spell none; only an empty root may end none.
+        if (n == 0 && !(h & format::kFinalBit) && o != 0) damaged(at("state", o) + " has no arcs and is not final");
         transitions += n;
         if (n > 0 && width > widest) widest = width;
         o = stateEnd;
     }
     if (transitions != uint64_t(v.header.transCount)) damaged("transition count disagrees with the header");
     if (int32_t(widest) != v.header.destSize) damaged("target width disagrees with the header");
+}
+
+// Every path must end in a word (as in validateCompact): a state that an arc
+// reaches and that is not final needs an arc of its own.
+void requireSparseWordEnds(const View& v) {
+    std::vector<bool> hasArcs(v.slotCount, false);
+    for (uint32_t i = 0; i < v.slotCount; ++i)
+        if (uint32_t c = v.check(i)) hasArcs[i - c] = true;
+    for (uint32_t i = 0; i < v.slotCount; ++i) {
+        if (v.check(i) == 0) continue;
+        uint32_t target = v.payload(i);
+        if (!(target & 1) && !hasArcs[target >> 1])
+            damaged(at("transition at slot", i) + " reaches a state that has no arcs and is not final");
+    }
 }
 
 // Sparse layout: a slot with label code c at index i belongs to the state
@@ -223,12 +241,12 @@ void validateSparse(View& v) {
     const uint64_t A = v.alphabetSize;
     if ((v.rootCode >> 1) + A >= v.slotCount) damaged("root points past the table");
     // A final state's final output lives in the slot at its base, whose check is 0.
-    auto finalSlotFree = [&](uint32_t code, const std::string& what) {
-        if ((code & 1) && v.check(code >> 1) != 0) damaged(what + " reaches a final state whose slot is taken");
-    };
-    finalSlotFree(v.rootCode, "root");
+    // The message is built only on failure: this runs once a transition.
+    auto finalSlotTaken = [&](uint32_t code) { return (code & 1) && v.check(code >> 1) != 0; };
+    if (finalSlotTaken(v.rootCode)) damaged("root reaches a final state whose slot is taken");
 
     uint64_t transitions = 0;
+    uint64_t maxBase = v.rootCode >> 1;
     for (uint32_t i = 0; i < v.slotCount; ++i) {
         uint32_t c = v.check(i);
         if (c == 0) continue;
@@ -237,10 +255,14 @@ void validateSparse(View& v) {
         uint64_t target = v.payload(i) >> 1;
         if (target >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
         if (target + A >= v.slotCount) damaged(at("transition at slot", i) + " points past the table");
-        finalSlotFree(v.payload(i), at("transition at slot", i));
+        if (finalSlotTaken(v.payload(i)))
+            damaged(at("transition at slot", i) + " reaches a final state whose slot is taken");
+        maxBase = std::max(maxBase, target);
         ++transitions;
     }
+    v.spareSlot = maxBase + A + 1 < v.slotCount;
     if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
+    requireSparseWordEnds(v);
     v.wideLoads = uint64_t(v.slots - v.file) + uint64_t(v.slotCount) * v.slotSize + 4 <= v.size;
     v.packedSlots = !v.big && std::endian::native == std::endian::little && v.checkSize == 1 &&
                     v.payloadSize == 3 && v.outputSize == 0;

@@ -6,6 +6,7 @@
 // process, says what is wrong with each file; every tool must end with status
 // 1 and say the same, never die by a signal, hang or trip a sanitizer.
 #include "file_image.h"
+#include "image_edits.h"
 #include "internal.h"
 #include "run.h"
 
@@ -31,6 +32,7 @@ using namespace velkin::libtarvo;
 using tarvo_lib_test::Automaton;
 using tarvo_lib_test::Image;
 using tarvo_lib_test::State;
+using namespace tarvo_lib_test;
 using tarvo_test::RunResult;
 using tarvo_test::TempDir;
 using tarvo_test::tool;
@@ -282,32 +284,7 @@ Verdict checkFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // ---- Finding what to damage ----
 
-// A row whose seed lacks the part it damages fails loudly instead of passing.
-struct NotApplicable : std::logic_error {
-    using std::logic_error::logic_error;
-};
-
-const State& stateWhere(const Automaton& a, const char* what, const std::function<bool(const State&)>& pred) {
-    for (const State& s : a.states)
-        if (pred(s)) return s;
-    throw NotApplicable(std::string("the seed has no ") + what);
-}
-
-bool fits(uint64_t value, unsigned width) { return width >= 4 ? value <= 0xFFFFFFFFu : value < (uint64_t(1) << (8 * width)); }
-
 size_t fsaByte(const Image& f, uint32_t offset) { return f.fsaAt() + offset; }
-
-// Compact: a state with several arcs and target fields, and one of its arcs
-// made to point at `target`.
-const State& multiArcState(const Automaton& a) {
-    return stateWhere(a, "state with several arcs", [](const State& s) { return s.arcs.size() >= 2 && s.width > 0; });
-}
-
-void setTarget(Image& f, const State& s, size_t k, uint64_t target) {
-    uint64_t delta = target - s.id;
-    if (target < s.id || !fits(delta, s.width)) throw NotApplicable("target field too narrow");
-    f.store(fsaByte(f, s.arcs[k].fieldAt), uint32_t(delta), s.width);
-}
 
 // The offset of arc k's output varint in a compact state that carries outputs.
 size_t arcOutputAt(const Image& f, const State& s, size_t k) {
@@ -316,21 +293,9 @@ size_t arcOutputAt(const Image& f, const State& s, size_t k) {
     return p;
 }
 
-// Sparse slots.
-size_t slotAt(const Image& f, const Automaton& a, uint32_t i) { return f.fsaAt() + 8 + size_t(i) * a.slotSize; }
-void setCheck(Image& f, const Automaton& a, uint32_t i, uint32_t c) { f.store(slotAt(f, a, i), c, a.checkSize); }
-void setPayload(Image& f, const Automaton& a, uint32_t i, uint32_t v) {
-    if (!fits(v, a.payloadSize)) throw NotApplicable("payload too narrow");
-    f.store(slotAt(f, a, i) + a.checkSize, v, a.payloadSize);
-}
 const State& innerSparseState(const Automaton& a) {
     return stateWhere(a, "inner state with arcs", [&](const State& s) { return s.id != a.root && !s.arcs.empty(); });
 }
-
-// Annotation index entry i.
-size_t indexAt(const Image& f, uint32_t i) { return f.annotAt() + size_t(i) * f.field(field::kAnnotLengthSize); }
-uint32_t indexEntry(const Image& f, uint32_t i) { return f.load(indexAt(f, i), f.field(field::kAnnotLengthSize)); }
-void setIndexEntry(Image& f, uint32_t i, uint32_t v) { f.store(indexAt(f, i), v, f.field(field::kAnnotLengthSize)); }
 
 // ---- The table ----
 
@@ -512,12 +477,7 @@ TEST(DamagedFilesInEveryTool, Truncations) {
     for (const Seed& seed : seeds()) {
         const Image& s = seed.image;
         const size_t size = s.bytes.size();
-        const size_t indexEnd = s.annotAt() + (s.field(field::kAnnotChunksCount) + 1) * s.field(field::kAnnotLengthSize);
-        std::set<size_t> lengths;
-        for (size_t boundary : {size_t(0), size_t(4), size_t(8), size_t(80), s.fsaAt(), s.fsaAt() + 8,
-                                s.fsaAt() + s.fsaSize() / 2, s.annotAt(), indexEnd, size})
-            for (int delta = -1; delta <= 1; ++delta)
-                if (int64_t(boundary) + delta >= 0 && boundary + delta < size) lengths.insert(boundary + delta);
+        const std::set<size_t> lengths = truncationLengths(s, 1);
         for (size_t length : lengths) {
             SCOPED_TRACE(seed.name + " cut to " + std::to_string(length) + " of " + std::to_string(size) + " bytes");
             Image f = s;

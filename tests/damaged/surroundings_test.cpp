@@ -119,19 +119,22 @@ protected:
     static std::string dict_;
 };
 
+// Standard output on a full disk, and closed, with the reason each gives.
+struct BadOutput {
+    const char* redirection;
+    std::string reason;
+};
+const BadOutput kFullOrClosed[] = {
+    {">/dev/full", "No space left on device"},
+    {">&-", "Bad file descriptor"},
+};
+
 TempDir* Surroundings::dir_ = nullptr;
 std::string Surroundings::dict_;
 
 TEST_F(Surroundings, FullOrClosedStandardOutput) {
-    const struct {
-        const char* redirection;
-        std::string reason;
-    } outputs[] = {
-        {">/dev/full", "No space left on device"},
-        {">&-", "Bad file descriptor"},
-    };
     for (const ToolLine& t : kTools) {
-        for (const auto& output : outputs) {
+        for (const auto& output : kFullOrClosed) {
             SCOPED_TRACE(std::string(t.name) + " " + t.args.back() + " " + output.redirection);
             RunResult r = runRedirected(argvFor(t, dict_), output.redirection);
             EXPECT_FALSE(r.timedOut);
@@ -169,14 +172,7 @@ TEST_F(Surroundings, ExportOutputFile) {
 TEST_F(Surroundings, EndlessListingStopsAtFirstFailedWrite) {
     std::string many = writeManyWordsDict(*dir_);
     std::vector<std::string> exportMany = {tool("dict_export"), "-d", many, "-N"};
-    const struct {
-        const char* redirection;
-        std::string reason;
-    } outputs[] = {
-        {">/dev/full", "No space left on device"},
-        {">&-", "Bad file descriptor"},
-    };
-    for (const auto& output : outputs) {
+    for (const auto& output : kFullOrClosed) {
         SCOPED_TRACE(output.redirection);
         RunResult r = runRedirected(exportMany, output.redirection);
         EXPECT_FALSE(r.timedOut);

@@ -3,6 +3,7 @@
 // crash. After a structural change the checksum is made to match again, so
 // that the structural checks are what refuses the file.
 #include "file_image.h"
+#include "image_edits.h"
 #include "internal.h"
 #include "reader.h"
 #include "tarvo_builder.h"
@@ -24,6 +25,7 @@ using namespace velkin::libtarvo;
 using tarvo_lib_test::Automaton;
 using tarvo_lib_test::Image;
 using tarvo_lib_test::State;
+using namespace tarvo_lib_test;
 namespace field = tarvo_lib_test;
 
 // ---- Seed files ----
@@ -110,36 +112,12 @@ std::vector<const Seed*> sweepSeeds() {
 
 // ---- Finding what to damage ----
 
-// A row whose seed lacks the part it damages fails loudly instead of passing.
-struct NotApplicable : std::logic_error {
-    using std::logic_error::logic_error;
-};
-
-const State& stateWhere(const Automaton& a, const char* what, const std::function<bool(const State&)>& pred) {
-    for (const State& s : a.states)
-        if (pred(s)) return s;
-    throw NotApplicable(std::string("the seed has no ") + what);
-}
-
-const State& multiArcState(const Automaton& a) {
-    return stateWhere(a, "state with several arcs", [](const State& s) { return s.arcs.size() >= 2 && s.width > 0; });
-}
-
 // The one-byte head 0x01: a single arc to the next state, not final, no output.
 const State& chainState(const Automaton& a) {
     return stateWhere(a, "chain state", [](const State& s) { return s.head == 0x01; });
 }
 
 size_t at(const Image& f, uint32_t fsaOffset) { return f.fsaAt() + fsaOffset; }
-
-bool fits(uint64_t value, unsigned width) { return width >= 4 ? value <= 0xFFFFFFFFu : value < (uint64_t(1) << (8 * width)); }
-
-// Makes arc k of compact state s point at `target`.
-void setTarget(Image& f, const State& s, size_t k, uint64_t target) {
-    uint64_t delta = target - s.id;
-    if (target < s.id || s.width == 0 || !fits(delta, s.width)) throw NotApplicable("target field too narrow");
-    f.store(at(f, s.arcs[k].fieldAt), uint32_t(delta), s.width);
-}
 
 void setWidth(Image& f, const State& s, unsigned width) {
     uint8_t& head = f.bytes.at(at(f, s.id));
@@ -161,15 +139,6 @@ uint32_t insideLaterState(const Automaton& a, const State& s) {
     throw NotApplicable("no later state within reach");
 }
 
-// Sparse slots.
-size_t slotAt(const Image& f, const Automaton& a, uint32_t i) { return f.fsaAt() + 8 + size_t(i) * a.slotSize; }
-uint32_t checkOf(const Image& f, const Automaton& a, uint32_t i) { return f.load(slotAt(f, a, i), a.checkSize); }
-void setCheck(Image& f, const Automaton& a, uint32_t i, uint32_t c) { f.store(slotAt(f, a, i), c, a.checkSize); }
-void setPayload(Image& f, const Automaton& a, uint32_t i, uint32_t v) {
-    if (!fits(v, a.payloadSize)) throw NotApplicable("payload too narrow");
-    f.store(slotAt(f, a, i) + a.checkSize, v, a.payloadSize);
-}
-
 // The first arc of a state other than the root.
 const tarvo_lib_test::Arc& innerArc(const Automaton& a) {
     for (const State& s : a.states)
@@ -182,11 +151,6 @@ bool isBase(const Automaton& a, uint32_t slot) {
         if (s.id >> 1 == slot) return true;
     return false;
 }
-
-// Index entry i of the annotation table.
-size_t indexAt(const Image& f, uint32_t i) { return f.annotAt() + size_t(i) * f.field(field::kAnnotLengthSize); }
-uint32_t indexEntry(const Image& f, uint32_t i) { return f.load(indexAt(f, i), f.field(field::kAnnotLengthSize)); }
-void setIndexEntry(Image& f, uint32_t i, uint32_t v) { f.store(indexAt(f, i), v, f.field(field::kAnnotLengthSize)); }
 
 // Where the varint of entry i of a number list starts.
 size_t numberAt(const Image& f, uint32_t i) {
@@ -585,12 +549,7 @@ TEST(DamagedFiles, Truncations) {
         const Seed& seed = *seedPointer;
         const Image& s = seed.image;
         const size_t size = s.bytes.size();
-        const size_t indexEnd = s.annotAt() + (s.field(field::kAnnotChunksCount) + 1) * s.field(field::kAnnotLengthSize);
-        std::set<size_t> lengths;
-        for (size_t boundary : {size_t(0), size_t(4), size_t(8), size_t(80), s.fsaAt(), s.fsaAt() + 8,
-                                s.fsaAt() + s.fsaSize() / 2, s.annotAt(), indexEnd, size})
-            for (int delta = -3; delta <= 3; ++delta)
-                if (int64_t(boundary) + delta >= 0 && boundary + delta < size) lengths.insert(boundary + delta);
+        const std::set<size_t> lengths = truncationLengths(s, 3);
         for (size_t length : lengths) {
             SCOPED_TRACE(seed.name + " cut to " + std::to_string(length) + " of " + std::to_string(size) + " bytes");
             Image f = s;

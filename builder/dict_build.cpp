@@ -29,7 +29,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: %s -o DICT [-i INPUT] [-s SEP] [-e base64|hex] [-w|-W] [-a|-A] [-N] [-T TABLE]"
-    " [-L compact|sparse] [-E little|big] [-h] [-v]\n";
+    " [-L compact|sparse] [-E little|big] [-M MIB] [-h] [-v]\n";
 
 struct ReadError {
     std::string file;

@@ -133,7 +133,7 @@ Args operator+(Args a, const Args& b) {
 std::string usageLine() {
     return "Usage: " + tool("dict_build") +
            " -o DICT [-i INPUT] [-s SEP] [-e base64|hex] [-w|-W] [-a|-A] [-N] [-T TABLE]"
-           " [-L compact|sparse] [-E little|big] [-h] [-v]\n";
+           " [-L compact|sparse] [-E little|big] [-M MIB] [-h] [-v]\n";
 }
 
 std::set<std::string> namesIn(const std::string& dir) {

@@ -1,12 +1,11 @@
 // dict_bench: looks one word up ITERS times and reports the elapsed time and the rates.
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "binding/tarvo.h"
+#include "inspect/output.h"
 #include "walk_count.h"
 
 namespace {
@@ -65,24 +64,10 @@ void printReport(const WalkRun& run, uint32_t count) {
                 static_cast<double>(mebibytes) * perSecond, run.result);
 }
 
-// A write error met on standard output at any point (a full disk, a closed or
-// broken pipe): false, with a message on standard error.
-bool finishOutput() {
-    errno = 0;
-    bool failed = std::fflush(stdout) != 0;
-    int reason = errno;
-    failed = std::ferror(stdout) != 0 || failed;
-    if (!failed) return true;
-    std::fprintf(stderr, "Can`t write to standard output (%s)\n",
-                 reason != 0 ? std::strerror(reason) : "write error");
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // A reader that goes away early ends in a reported write error, not in death by SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
+    inspect::reportBrokenPipes();
     if (argc < 4) {
         std::fprintf(stderr,
                      "Usage %s DICT_FILE WORD ITERS [SLOW_ACCESS - Y/N] [USE_MMAP - Y/N]\n",
@@ -109,5 +94,5 @@ int main(int argc, char** argv) {
     WalkRun run = timeWalks(handle, argv[2], count);
     printReport(run, count);
     tarvo_close(handle);
-    return finishOutput() ? ExitOk : ExitFailure;
+    return inspect::finishOutput() ? ExitOk : ExitFailure;
 }

@@ -1,4 +1,4 @@
-// What dict_header and dict_dump do about their standard output: a write error
+// What dict_header, dict_dump and dict_bench do about their standard output: a write error
 // met at any point of the run (a full disk, a closed or broken pipe) is
 // reported at the end, and never kills the tool.
 #pragma once

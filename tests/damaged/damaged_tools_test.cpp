@@ -43,26 +43,11 @@ namespace field = tarvo_lib_test;
 constexpr int kTimeoutSeconds = 30;
 const std::string kBanner = "libtarvo v0.3.1, self v0.3.1\n";
 
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // ---- Seed dictionaries, made by dict_build ----
-
-enum Kind : unsigned { kCompactTable = 1, kCompactNumbers = 2, kSparseTable = 4, kSparseNumbers = 8 };
-constexpr unsigned kCompact = kCompactTable | kCompactNumbers;
-constexpr unsigned kSparse = kSparseTable | kSparseNumbers;
-constexpr unsigned kTable = kCompactTable | kSparseTable;
-constexpr unsigned kNumbers = kCompactNumbers | kSparseNumbers;
-constexpr unsigned kAll = kCompact | kSparse;
-
-struct Seed {
-    std::string name;
-    Kind kind;
-    Image image;
-    Automaton automaton;
-};
 
 // The empty word, a root of more than seven arcs, a chain of single arcs and
 // shared endings; numbers of up to five varint bytes, and two words that

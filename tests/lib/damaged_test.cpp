@@ -30,20 +30,6 @@ namespace field = tarvo_lib_test;
 
 // ---- Seed files ----
 
-enum Kind : unsigned { kCompactTable = 1, kCompactNumbers = 2, kSparseTable = 4, kSparseNumbers = 8 };
-constexpr unsigned kCompact = kCompactTable | kCompactNumbers;
-constexpr unsigned kSparse = kSparseTable | kSparseNumbers;
-constexpr unsigned kTable = kCompactTable | kSparseTable;
-constexpr unsigned kNumbers = kCompactNumbers | kSparseNumbers;
-constexpr unsigned kAll = kCompact | kSparse;
-
-struct Seed {
-    std::string name;
-    Kind kind;
-    Image image;
-    Automaton automaton;
-};
-
 // Words with the empty word, a root of more than seven arcs, a chain of
 // single arcs, shared endings and multi-byte numbers: each part of the format
 // has something to damage.
@@ -160,8 +146,6 @@ size_t numberAt(const Image& f, uint32_t i) {
 }
 
 // ---- Refusal ----
-
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 // Refused on open, with and without the checksum: the checksum matches, so
 // the structural checks must catch it on their own.

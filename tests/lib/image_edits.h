@@ -1,5 +1,6 @@
-// Finding the part of a file image to damage, and damaging it: shared by the
-// library's damaged-file tests and the tools' damaged-file suite.
+// Seed dictionaries to damage, finding the part of a file image to damage,
+// and damaging it: shared by the library's damaged-file tests and the tools'
+// damaged-file suite.
 #pragma once
 
 #include "file_image.h"
@@ -10,6 +11,24 @@
 #include <string>
 
 namespace tarvo_lib_test {
+
+// The seed dictionaries that damage starts from: layout, and an annotation
+// table or numbers only.
+enum Kind : unsigned { kCompactTable = 1, kCompactNumbers = 2, kSparseTable = 4, kSparseNumbers = 8 };
+constexpr unsigned kCompact = kCompactTable | kCompactNumbers;
+constexpr unsigned kSparse = kSparseTable | kSparseNumbers;
+constexpr unsigned kTable = kCompactTable | kSparseTable;
+constexpr unsigned kNumbers = kCompactNumbers | kSparseNumbers;
+constexpr unsigned kAll = kCompact | kSparse;
+
+struct Seed {
+    std::string name;
+    Kind kind;
+    Image image;
+    Automaton automaton;
+};
+
+inline bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 // A row whose seed lacks the part it damages fails loudly instead of passing.
 struct NotApplicable : std::logic_error {

@@ -386,7 +386,7 @@ int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {
     return 1;
 }
 
-DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum) : slow_(slow) {
+DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum) {
     validate(data, size, verifyChecksum, view_);
     root = view_.root();
     checkedState_ = root;

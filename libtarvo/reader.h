@@ -37,7 +37,6 @@ public:
     int32_t forEachAnnot(AnnotCallback callback, void* context) const override;
 
     const View& view() const { return view_; }
-    bool slow() const { return slow_; }
     // Like lookup() from any state; a state other than the root is checked
     // first (once, then remembered); the length must not be negative. Inline,
     // so that a walk from the flat interface reaches the layout's loop in one
@@ -51,7 +50,6 @@ private:
     int64_t walkFromNewState(uint32_t state, const uint8_t* word, int32_t length);
 
     View view_;
-    bool slow_;
     uint32_t checkedState_;
     LookupFunction lookup_;
 };

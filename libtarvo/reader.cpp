@@ -187,30 +187,46 @@ struct WordBuffer {
 };
 
 // A state on the enumeration's path and the arcs of it still to take.
-struct CompactCursor {
+struct CursorArcs {
     const uint8_t* label;      // the next arc's label
     const uint8_t* labelsEnd;
     const uint8_t* target;     // the next arc's target field
-    const uint8_t* out;        // the next arc's output, when the arcs carry outputs
     uint32_t start;            // the state's offset: targets are relative to it
     uint8_t head;              // the state's head byte: target width, outputs
     uint32_t depth;            // length of the word that ends in this state
+};
+
+// Without outputs on any arc, a word's number is its last state's final
+// output, and the cursor is smaller by what carries the sums.
+template <bool Outputs>
+struct CompactCursor : CursorArcs {};
+
+template <>
+struct CompactCursor<true> : CursorArcs {
+    const uint8_t* out;        // the next arc's output, when the arcs carry outputs
     uint64_t sum;              // outputs along the path to this state
 };
 
-// Target field of `width` bytes at p.
+// Target field of `width` bytes at p. `Wide`: loaded as four bytes and cut
+// down, which the view allows only where every field has four bytes of file.
 template <bool Big, bool Wide>
-inline uint32_t targetField(const uint8_t* p, unsigned width, const uint8_t* fileEnd) {
-    if constexpr (Wide) return format::loadLittleField(p, width, fileEnd);
-    else return format::loadN<Big>(p, width);
+inline uint32_t targetField(const uint8_t* p, unsigned width) {
+    if constexpr (Wide) {
+        static constexpr uint32_t kMask[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v & kMask[width];
+    } else {
+        return format::loadN<Big>(p, width);
+    }
 }
 
 // Places the cursor on the arcs of state o; a final state's final output goes
 // to `finalOutput`. `Reached`: o is the target of an arc, so that a byte
 // follows its head (its final output or its first label; only an empty root
 // has neither).
-template <bool Reached>
-inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor& c, uint32_t& finalOutput) {
+template <bool Reached, bool Outputs>
+inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor<Outputs>& c, uint32_t& finalOutput) {
     const uint8_t* p = fsa + o;
     uint8_t h = *p++;
     uint32_t n = h & format::kCountMask;
@@ -229,7 +245,7 @@ inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor& c, uint32
     c.label = p;
     c.labelsEnd = p + n;
     c.target = p + n;
-    c.out = p + n + n * width;
+    if constexpr (Outputs) c.out = p + n + n * width;
     c.start = o;
     c.head = h;
 }
@@ -238,24 +254,23 @@ inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor& c, uint32
 // arc reaches it, and its arcs one at a time as they are taken. The current
 // state's cursor is a local; the stack holds the states above it that still
 // have arcs to take.
-template <bool Big, bool Wide>
+template <bool Big, bool Wide, bool Outputs>
 int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
     const uint8_t* fsa = v.fsa;
-    const uint8_t* fileEnd = v.file + v.size;
     AnnotSource annots{v};
     // The word and the stack grow by hand, so their sizes stay in registers.
     std::vector<uint8_t> word(64);
     uint8_t* spelled = word.data();
     size_t wordRoom = word.size();
-    std::vector<CompactCursor> stack(64);
-    CompactCursor* cursors = stack.data();
+    std::vector<CompactCursor<Outputs>> stack(64);
+    CompactCursor<Outputs>* cursors = stack.data();
     size_t stackRoom = stack.size();
     size_t top = 0;
-    CompactCursor c;
+    CompactCursor<Outputs> c;
     uint32_t finalOutput = 0;
     openCompact<false>(fsa, state, c, finalOutput);
     c.depth = 0;
-    c.sum = 0;
+    if constexpr (Outputs) c.sum = 0;
     if (c.head & format::kFinalBit) {
         const AnnotRecord& r = annots.record(finalOutput);
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
@@ -269,13 +284,19 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
             wordRoom = word.size();
         }
         spelled[depth] = *c.label++;
-        uint64_t sum = c.sum;
-        if (c.head & format::kOutputsBit) sum += format::getVarintTrusted(c.out);
+        uint64_t sum = 0;
+        if constexpr (Outputs) {
+            sum = c.sum;
+            if (c.head & format::kOutputsBit) sum += format::getVarintTrusted(c.out);
+        }
         const unsigned width = (c.head >> format::kWidthShift) & 7;
         // Width 0: the single arc's target is the state right after this
         // one. Both are computed and one is chosen, without a branch.
-        const uint32_t next = uint32_t(c.out - fsa);
-        const uint32_t field = c.start + targetField<Big, Wide>(c.target, width, fileEnd);
+        const uint8_t* after;
+        if constexpr (Outputs) after = c.out;
+        else after = c.labelsEnd;
+        const uint32_t next = uint32_t(after - fsa);
+        const uint32_t field = c.start + targetField<Big, Wide>(c.target, width);
         const uint32_t target = width == 0 ? next : field;
         c.target += width;
         if (c.label != c.labelsEnd) {
@@ -285,10 +306,13 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
                 stackRoom = stack.size();
             }
             cursors[top++] = c;
+            // The next arc is taken once this one's words are listed: its
+            // state can be on its way from memory meanwhile.
+            __builtin_prefetch(fsa + c.start + targetField<Big, Wide>(c.target, width));
         }
         openCompact<true>(fsa, target, c, finalOutput);
         c.depth = depth + 1;
-        c.sum = sum;
+        if constexpr (Outputs) c.sum = sum;
         if (c.head & format::kFinalBit) {
             const AnnotRecord& r = annots.record(sum + finalOutput);
             if (callback(spelled, int32_t(depth + 1), &r, context) == 0) return 0;
@@ -362,9 +386,10 @@ int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t lengt
 
 int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
     if (v.sparse) return enumerateSparse(v, state, callback, context);
-    if (v.big) return enumerateCompact<true, false>(v, state, callback, context);
-    return v.wideTargets ? enumerateCompact<false, true>(v, state, callback, context)
-                         : enumerateCompact<false, false>(v, state, callback, context);
+    if (v.big) return enumerateCompact<true, false, true>(v, state, callback, context);
+    if (!v.wideTargets) return enumerateCompact<false, false, true>(v, state, callback, context);
+    return v.arcOutputs ? enumerateCompact<false, true, true>(v, state, callback, context)
+                        : enumerateCompact<false, true, false>(v, state, callback, context);
 }
 
 int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {

@@ -78,6 +78,7 @@ void validateCompact(View& v) {
 
     uint64_t transitions = 0;
     unsigned widest = 0;
+    const uint8_t* lastField = nullptr;  // the target field nearest the file's end
     uint32_t o = 0;
     // Far targets miss the cache, so marking them is delayed: each is
     // prefetched and marked a few far targets later, and always before the
@@ -171,6 +172,7 @@ void validateCompact(View& v) {
         const uint8_t* targets = p + n;
         const uint8_t* outs = targets + uint64_t(n) * width;
         if (h & format::kOutputsBit) {
+            v.arcOutputs = true;
             for (uint32_t k = 0; k < n; ++k) {
                 uint32_t output;
                 if (!varint(outs, output)) damaged(at("state", o) + " has a bad arc output");
@@ -196,6 +198,7 @@ void validateCompact(View& v) {
                 if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
                 mark(target, o);
             }
+            lastField = targets + (n - 1) * width;
         }
         if (targetedInside(uint64_t(o) + 1, stateEnd)) damaged("a transition points inside " + at("state", o));
         // Every path must end in a word, or an enumeration could walk
@@ -207,6 +210,9 @@ void validateCompact(View& v) {
     }
     if (transitions != uint64_t(v.header.transCount)) damaged("transition count disagrees with the header");
     if (int32_t(widest) != v.header.destSize) damaged("target width disagrees with the header");
+    // Target fields may then be loaded as four bytes and cut down.
+    v.wideTargets = !Big && std::endian::native == std::endian::little &&
+                    (lastField == nullptr || lastField + 4 <= fileEnd);
 }
 
 // Every path must end in a word (as in validateCompact): a state that an arc
@@ -286,7 +292,6 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
     if (v.sparse) validateSparse(v);
     else if (v.big) validateCompact<true>(v);
     else validateCompact<false>(v);
-    v.wideTargets = !v.sparse && !v.big && std::endian::native == std::endian::little;
 }
 
 } // namespace

@@ -35,7 +35,8 @@ struct View {
     unsigned outputSize = 0;            // bytes of an arc's output in each slot
     unsigned slotSize = 5;
     bool wideLoads = false;             // sparse: 4-byte loads at any payload or output stay inside the file
-    bool wideTargets = false;           // compact: a little-endian file on a little-endian machine
+    bool arcOutputs = false;            // compact: some state's arcs carry outputs
+    bool wideTargets = false;           // compact: little-endian file and machine, four bytes of file at every target field
     bool packedSlots = false;           // little-endian four-byte slots: check byte, 3-byte payload, no output
     bool spareSlot = false;             // sparse: slot base + A + 1 exists for every base a walk reaches
 

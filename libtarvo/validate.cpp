@@ -78,7 +78,7 @@ void validateCompact(View& v) {
 
     uint64_t transitions = 0;
     unsigned widest = 0;
-    const uint8_t* lastField = nullptr;  // the target field nearest the file's end
+    const uint8_t* lastField = nullptr;  // the last place a listing loads a target field from
     uint32_t o = 0;
     // Far targets miss the cache, so marking them is delayed: each is
     // prefetched and marked a few far targets later, and always before the
@@ -148,6 +148,7 @@ void validateCompact(View& v) {
             }
             transitions += chains;
             if (at != o) {
+                lastField = fsa + at;  // the last chain state's end, as below
                 o = at;
                 continue;
             }
@@ -189,6 +190,8 @@ void validateCompact(View& v) {
             // The one target is the state that follows: a boundary by construction.
             if (n > 1) damaged(at("state", o) + " has several arcs without targets");
             if (n == 1 && stateEnd >= size) damaged(at("transition", transitions) + " points past the automaton");
+            // A listing loads a field here too, and discards it.
+            if (n == 1) lastField = targets;
         } else {
             for (uint32_t k = 0; k < n; ++k) {
                 const uint8_t* field = targets + k * width;

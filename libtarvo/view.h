@@ -36,7 +36,7 @@ struct View {
     unsigned slotSize = 5;
     bool wideLoads = false;             // sparse: 4-byte loads at any payload or output stay inside the file
     bool arcOutputs = false;            // compact: some state's arcs carry outputs
-    bool wideTargets = false;           // compact: little-endian file and machine, four bytes of file at every target field
+    bool wideTargets = false;           // compact: little-endian file and machine, four bytes of file wherever a listing loads a target field
     bool packedSlots = false;           // little-endian four-byte slots: check byte, 3-byte payload, no output
     bool spareSlot = false;             // sparse: slot base + A + 1 exists for every base a walk reaches
 

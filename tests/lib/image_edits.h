@@ -5,6 +5,8 @@
 
 #include "file_image.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <set>
 #include <stdexcept>
@@ -34,6 +36,29 @@ inline bool startsWith(const std::string& s, const std::string& prefix) { return
 struct NotApplicable : std::logic_error {
     using std::logic_error::logic_error;
 };
+
+// A row's damage: edits a seed's image, given the seed's decoded automaton.
+using Mutation = std::function<void(Image&, const Automaton&)>;
+
+// Damages every seed of a kind the row names (`row.kinds`) with `row.mutate`
+// and hands each damaged image to `check`, under a trace naming row and seed.
+// A row that does not apply to such a seed, or changes nothing, fails.
+template <class Row, class Check>
+void forEachDamagedSeed(const Row& row, const std::vector<Seed>& seeds, Check check) {
+    for (const Seed& seed : seeds) {
+        if (!(row.kinds & seed.kind)) continue;
+        SCOPED_TRACE(std::string(row.name) + " in " + seed.name);
+        Image f = seed.image;
+        try {
+            row.mutate(f, seed.automaton);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "row does not apply: " << e.what();
+            continue;
+        }
+        ASSERT_NE(f.bytes, seed.image.bytes) << "the mutation changed nothing";
+        check(f);
+    }
+}
 
 inline const State& stateWhere(const Automaton& a, const char* what, const std::function<bool(const State&)>& pred) {
     for (const State& s : a.states)

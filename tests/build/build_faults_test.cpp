@@ -35,8 +35,7 @@ using tarvo_test::writeFile;
 using Args = std::vector<std::string>;
 
 RunResult build(Args args, const std::string& input = "", const std::vector<std::string>& env = {}) {
-    args.insert(args.begin(), tool("dict_build"));
-    return run(args, input, env);
+    return tarvo_test::runTool("dict_build", std::move(args), input, env);
 }
 
 std::set<std::string> namesIn(const std::string& dir) {

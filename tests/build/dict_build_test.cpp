@@ -24,6 +24,7 @@ using tarvo_test::fileExists;
 using tarvo_test::readFile;
 using tarvo_test::run;
 using tarvo_test::RunResult;
+using tarvo_test::runTool;
 using tarvo_test::TempDir;
 using tarvo_test::tool;
 using tarvo_test::writeFile;
@@ -117,11 +118,6 @@ HeaderRecord headerOf(const std::string& path) {
 
 // ---------------------------------------------------------------------------
 // Running the tools.
-
-RunResult runTool(const std::string& name, Args args, const std::string& input = "") {
-    args.insert(args.begin(), tool(name));
-    return run(args, input);
-}
 
 RunResult build(const Args& args, const std::string& input = "") { return runTool("dict_build", args, input); }
 

@@ -17,8 +17,7 @@ using tarvo_test::TempDir;
 using tarvo_test::tool;
 
 RunResult exportWith(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-    args.insert(args.begin(), tool("dict_export"));
-    return run(args, "", env);
+    return tarvo_test::runTool("dict_export", std::move(args), "", env);
 }
 
 // Builds a dictionary from `list` with dict_build and returns its path.

@@ -184,4 +184,10 @@ std::string tool(const std::string& name) {
     throw std::runtime_error("tool not built: " + name);
 }
 
+RunResult runTool(const std::string& name, std::vector<std::string> args, const std::string& input,
+                  const std::vector<std::string>& env) {
+    args.insert(args.begin(), tool(name));
+    return run(args, input, env);
+}
+
 } // namespace tarvo_test

@@ -42,4 +42,8 @@ bool fileExists(const std::string& path);
 // Path of a built tool, e.g. tool("dict_export").
 std::string tool(const std::string& name);
 
+// Runs the built tool `name` (as tool() finds it) with `args`, like run().
+RunResult runTool(const std::string& name, std::vector<std::string> args, const std::string& input = "",
+                  const std::vector<std::string>& env = {});
+
 } // namespace tarvo_test

@@ -43,24 +43,34 @@ struct ExportOptions {
 
 // Defined here so that the formatter's per-line path inlines the raw case.
 
-// Copies a raw field. Most fields are short: up to 16 bytes they take two
-// overlapping loads and stores each way, which stay inside both fields.
-inline void copyField(uint8_t* destination, const uint8_t* bytes, std::size_t length) {
-    if (length >= 8 && length <= 16) {
-        uint64_t head, tail;
-        std::memcpy(&head, bytes, 8);
-        std::memcpy(&tail, bytes + length - 8, 8);
-        std::memcpy(destination, &head, 8);
-        std::memcpy(destination + length - 8, &tail, 8);
-    } else if (length >= 4 && length < 8) {
-        uint32_t head, tail;
-        std::memcpy(&head, bytes, 4);
-        std::memcpy(&tail, bytes + length - 4, 4);
-        std::memcpy(destination, &head, 4);
-        std::memcpy(destination + length - 4, &tail, 4);
-    } else if (length != 0) {
-        std::memcpy(destination, bytes, length);
+// Copies a field of at most 32 bytes without a call: two overlapping loads
+// and stores each way, which stay inside both fields.
+[[gnu::always_inline]] inline void copyShortField(uint8_t* destination, const uint8_t* bytes, std::size_t length) {
+    auto copyEnds = [&](auto chunk) {
+        std::memcpy(&chunk, bytes, sizeof chunk);
+        auto tail = chunk;
+        std::memcpy(&tail, bytes + length - sizeof chunk, sizeof chunk);
+        std::memcpy(destination, &chunk, sizeof chunk);
+        std::memcpy(destination + length - sizeof chunk, &tail, sizeof chunk);
+    };
+    struct Sixteen {
+        uint64_t low, high;
+    };
+    if (length >= 16) copyEnds(Sixteen{});
+    else if (length >= 8) copyEnds(uint64_t{});
+    else if (length >= 4) copyEnds(uint32_t{});
+    else if (length != 0) {
+        // One to three bytes: the first, the middle and the last.
+        destination[0] = bytes[0];
+        destination[length / 2] = bytes[length / 2];
+        destination[length - 1] = bytes[length - 1];
     }
+}
+
+// Copies a raw field; most are short.
+inline void copyField(uint8_t* destination, const uint8_t* bytes, std::size_t length) {
+    if (length <= 32) copyShortField(destination, bytes, length);
+    else std::memcpy(destination, bytes, length);
 }
 
 inline int32_t ExportOptions::encodedLength(const uint8_t* bytes, int32_t length,

@@ -53,19 +53,32 @@ void flushLines(ExportOptions& options) {
 
 namespace {
 
-// A raw word alone on its line: the listing's most common form, kept to a
-// few instructions (no registers to save, no encoder to choose).
-inline void writePlainWordLine(ExportOptions& options, const uint8_t* word, int32_t wordLength) {
+// Words longer than this take the general raw path.
+constexpr std::size_t kShortWord = 32;
+
+// 1 while no block write has failed; 0 ends the enumeration once one has:
+// every later one would fail too, and a listing can be far longer than its
+// file (2^n words in n states).
+inline int32_t status(const ExportOptions& options) { return options.writeError == 0 ? 1 : 0; }
+
+// A raw word alone on its line, any length.
+[[gnu::noinline]] int32_t writeRawWordLine(ExportOptions& options, const uint8_t* word, int32_t wordLength) {
     if (wordLength < 0) raiseBadLength();
     std::size_t length = std::size_t(wordLength);
     uint8_t* start = lineBuffer(options, length + 1);
     copyField(start, word, length);
     start[length] = '\n';
     writeBlock(options, start + length + 1);
+    return status(options);
 }
 
-[[gnu::noinline]] void writeFullWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
-                                         ExportOptions& options) {
+[[gnu::noinline]] int32_t flushAndReport(ExportOptions& options) {
+    flushLines(options);
+    return status(options);
+}
+
+[[gnu::noinline]] int32_t writeFullWordLine(const uint8_t* word, int32_t wordLength,
+                                            const AnnotRecord* annot, ExportOptions& options) {
     // Null data means a dictionary of numbers only: the number is shown then.
     bool showBytes = options.showAnnots && annot->data != nullptr && !options.annotNumbers;
     std::size_t annotPart = 0;
@@ -86,20 +99,28 @@ inline void writePlainWordLine(ExportOptions& options, const uint8_t* word, int3
     }
     *position++ = '\n';
     writeBlock(options, position);
+    return status(options);
 }
 
 } // namespace
 
+// The listing's most common line, a short raw word alone, makes no call, so
+// that it saves no registers; everything else is handed on whole.
 int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
                       void* context) {
     ExportOptions& options = *static_cast<ExportOptions*>(context);
-    if (!options.showAnnots && !options.encodeWords)
-        writePlainWordLine(options, word, wordLength);
-    else
-        writeFullWordLine(word, wordLength, annot, options);
-    // 0 ends the enumeration once a write has failed: every later one would
-    // fail too, and a listing can be far longer than its file (2^n words in n states).
-    return options.writeError == 0 ? 1 : 0;
+    if (options.showAnnots || options.encodeWords) return writeFullWordLine(word, wordLength, annot, options);
+    std::size_t length = std::size_t(uint32_t(wordLength));
+    if (wordLength < 0 || length > kShortWord || options.line.size() < options.lineUsed + length + 1)
+        [[unlikely]]
+        return writeRawWordLine(options, word, wordLength);
+    uint8_t* start = reinterpret_cast<uint8_t*>(options.line.data()) + options.lineUsed;
+    copyShortField(start, word, length);
+    start[length] = '\n';
+    options.lineUsed += length + 1;
+    if (options.lineUsed >= kBatch) [[unlikely]]
+        return flushAndReport(options);
+    return status(options);
 }
 
 int32_t writeAnnotLine(const AnnotRecord* annot, void* context) {
@@ -114,7 +135,7 @@ int32_t writeAnnotLine(const AnnotRecord* annot, void* context) {
     position = options.encodeField(annot->data, annot->length, position, options.encodeAnnots);
     *position++ = '\n';
     writeBlock(options, position);
-    return options.writeError == 0 ? 1 : 0;  // as in writeWordLine
+    return status(options);
 }
 
 } // namespace dictexport

@@ -172,6 +172,23 @@ TEST_F(Formatter, LongLineThenShortLine) {
                              base64Annot + "\n1!Tg==\n");
 }
 
+// Raw words are copied in pieces chosen by their length: every length from
+// empty to past the longest short word comes out whole, each word exactly
+// where the last one ended, including across the point where the waiting
+// lines go out as one block.
+TEST_F(Formatter, RawWordsOfEveryLength) {
+    std::string expected;
+    for (int round = 0; round < 300; ++round) {
+        for (std::size_t length = 0; length <= 70; ++length) {
+            std::string w;
+            for (std::size_t i = 0; i < length; ++i) w += char('A' + (round + i * 7) % 58);
+            ASSERT_EQ(word(w, nullptr), 1);
+            expected += w + "\n";
+        }
+    }
+    EXPECT_EQ(written(), expected);
+}
+
 struct NegativeCase {
     const char* name;
     std::function<void(ExportOptions&)> set;

@@ -191,7 +191,7 @@ struct CursorArcs {
     const uint8_t* label;      // the next arc's label
     const uint8_t* labelsEnd;
     const uint8_t* target;     // the next arc's target field
-    uint32_t start;            // the state's offset: targets are relative to it
+    const uint8_t* state;      // the state's head: targets are relative to it
     uint8_t head;              // the state's head byte: target width, outputs
     uint32_t depth;            // length of the word that ends in this state
 };
@@ -221,13 +221,13 @@ inline uint32_t targetField(const uint8_t* p, unsigned width) {
     }
 }
 
-// Places the cursor on the arcs of state o; a final state's final output goes
-// to `finalOutput`. `Reached`: o is the target of an arc, so that a byte
-// follows its head (its final output or its first label; only an empty root
-// has neither).
+// Places the cursor on the arcs of the state at `state`; a final state's final
+// output goes to `finalOutput`. `Reached`: the state is the target of an arc,
+// so that a byte follows its head (its final output or its first label; only
+// an empty root has neither).
 template <bool Reached, bool Outputs>
-inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor<Outputs>& c, uint32_t& finalOutput) {
-    const uint8_t* p = fsa + o;
+inline void openCompact(const uint8_t* state, CompactCursor<Outputs>& c, uint32_t& finalOutput) {
+    const uint8_t* p = state;
     uint8_t h = *p++;
     uint32_t n = h & format::kCountMask;
     if (n == format::kCountEscape) n += format::getVarintTrusted(p);
@@ -246,7 +246,7 @@ inline void openCompact(const uint8_t* fsa, uint32_t o, CompactCursor<Outputs>& 
     c.labelsEnd = p + n;
     c.target = p + n;
     if constexpr (Outputs) c.out = p + n + n * width;
-    c.start = o;
+    c.state = state;
     c.head = h;
 }
 
@@ -268,7 +268,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     size_t top = 0;
     CompactCursor<Outputs> c;
     uint32_t finalOutput = 0;
-    openCompact<false>(fsa, state, c, finalOutput);
+    openCompact<false>(fsa + state, c, finalOutput);
     c.depth = 0;
     if constexpr (Outputs) c.sum = 0;
     if (c.head & format::kFinalBit) {
@@ -292,12 +292,12 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         const unsigned width = (c.head >> format::kWidthShift) & 7;
         // Width 0: the single arc's target is the state right after this
         // one. Both are computed and one is chosen, without a branch.
-        const uint8_t* after;
-        if constexpr (Outputs) after = c.out;
-        else after = c.labelsEnd;
-        const uint32_t next = uint32_t(after - fsa);
-        const uint32_t field = c.start + targetField<Big, Wide>(c.target, width);
-        const uint32_t target = width == 0 ? next : field;
+        // Pointers throughout, so that the automaton's start is not needed.
+        const uint8_t* next;
+        if constexpr (Outputs) next = c.out;
+        else next = c.labelsEnd;
+        const uint8_t* field = c.state + targetField<Big, Wide>(c.target, width);
+        const uint8_t* target = width == 0 ? next : field;
         c.target += width;
         if (c.label != c.labelsEnd) {
             if (top == stackRoom) [[unlikely]] {
@@ -308,9 +308,9 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
             cursors[top++] = c;
             // The next arc is taken once this one's words are listed: its
             // state can be on its way from memory meanwhile.
-            __builtin_prefetch(fsa + c.start + targetField<Big, Wide>(c.target, width));
+            __builtin_prefetch(c.state + targetField<Big, Wide>(c.target, width));
         }
-        openCompact<true>(fsa, target, c, finalOutput);
+        openCompact<true>(target, c, finalOutput);
         c.depth = depth + 1;
         if constexpr (Outputs) c.sum = sum;
         if (c.head & format::kFinalBit) {

@@ -212,10 +212,9 @@ struct CompactCursor<true> : CursorArcs {
 template <bool Big, bool Wide>
 inline uint32_t targetField(const uint8_t* p, unsigned width) {
     if constexpr (Wide) {
-        static constexpr uint32_t kMask[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
         uint32_t v;
         std::memcpy(&v, p, 4);
-        return v & kMask[width];
+        return v & uint32_t((uint64_t(1) << (8 * width)) - 1);
     } else {
         return format::loadN<Big>(p, width);
     }
@@ -264,7 +263,6 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     size_t wordRoom = word.size();
     std::vector<CompactCursor<Outputs>> stack(64);
     CompactCursor<Outputs>* cursors = stack.data();
-    size_t stackRoom = stack.size();
     size_t top = 0;
     CompactCursor<Outputs> c;
     uint32_t finalOutput = 0;
@@ -278,10 +276,14 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     if (c.label == c.labelsEnd) return 1;
     for (;;) {
         const uint32_t depth = c.depth;
+        // The stack holds fewer cursors than the word has bytes, so it grows
+        // with the word.
         if (depth == wordRoom) [[unlikely]] {
             word.resize(2 * wordRoom);
             spelled = word.data();
             wordRoom = word.size();
+            stack.resize(wordRoom);
+            cursors = stack.data();
         }
         spelled[depth] = *c.label++;
         uint64_t sum = 0;
@@ -300,11 +302,6 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         const uint8_t* target = width == 0 ? next : field;
         c.target += width;
         if (c.label != c.labelsEnd) {
-            if (top == stackRoom) [[unlikely]] {
-                stack.resize(2 * stackRoom);
-                cursors = stack.data();
-                stackRoom = stack.size();
-            }
             cursors[top++] = c;
             // The next arc is taken once this one's words are listed: its
             // state can be on its way from memory meanwhile.

@@ -617,6 +617,21 @@ TEST(LongWords, MegabyteWordsEnumerateAndLookUp) {
     }
 }
 
+// A comb: a long word with another word branching off at every letter, so
+// that the enumeration holds a state with arcs still to take at every depth.
+TEST(LongWords, BranchAtEveryDepth) {
+    std::mt19937 rng(6);
+    const std::string spine = randomWord(rng, "ab", 1000, 1000);
+    std::map<std::string, uint32_t> words{{spine, 0}};
+    for (std::size_t i = 0; i < spine.size(); ++i) words[spine.substr(0, i) + "c"] = uint32_t(i % 3);
+    Sample s = fromMap("comb", words, {"a", "b", "c"}, false);
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(v.name);
+        MemorySource source(build(s, v));
+        checkContent(*openDict(source, false), s);
+    }
+}
+
 // ---- The flat interface and FileSource over files ----
 
 struct Handle {

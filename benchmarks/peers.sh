@@ -65,6 +65,10 @@ cmd_tarvo_export() { local dict=$1; shift; cmd=("$dict_export" "$@" -d "$dict");
 timed() {
     local out=$1 run start end ns kib best_ns=
     for ((run = 0; run < runs; run++)); do
+        # Each run writes a new file: truncating the last run's listing would
+        # charge the freeing of its pages, and ext4's flush on close of a
+        # truncated file, to the next run.
+        [ "$out" = /dev/null ] || rm -f "$out"
         start=$(date +%s%N)
         if ! /usr/bin/time -v -o "$work/time.txt" "${cmd[@]}" > "$out" 2> "$work/stderr.txt"; then
             failure=$(tail -1 "$work/stderr.txt")
@@ -138,6 +142,7 @@ list_row() {
 best_write() {
     local run times=()
     for ((run = 0; run < runs; run++)); do
+        [ "$2" = /dev/null ] || rm -f "$2"
         times+=("$("$work/bin/write_bytes" "$1" 2>&1 > "$2")")
     done
     printf '%s\n' "${times[@]}" | sort -g | head -1

@@ -2,6 +2,7 @@
 // annotation), or every annotation with its number, one entry per line, to a
 // file or to standard output.
 #include "binding/tarvo.h"
+#include "block_writer.h"
 #include "export_options.h"
 #include "line_formatter.h"
 #include "option_scanner.h"
@@ -13,7 +14,9 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 
 namespace dictexport {
 
@@ -94,21 +97,49 @@ std::FILE* openOutput(const std::string& path) {
     return out;
 }
 
+// Writing to a regular file costs a copy into the page cache on the writing
+// thread, which a thread of its own can do beside the listing. To a device
+// (/dev/null costs nothing) or a pipe (its reader wants the other core) the
+// blocks are written on the listing's thread.
+bool writesToRegularFile(std::FILE* out) {
+    struct stat st;
+    return fstat(fileno(out), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Blocks for the writer's thread are larger: each handover costs a wake-up.
+constexpr std::size_t kThreadedBlockSize = 256 * 1024;
+
+// Hands over the last lines and, with a writer, waits until all are written;
+// the stream is the driver's alone again then.
+void endLines(ExportOptions& options) {
+    flushLines(options);
+    if (options.writer == nullptr) return;
+    options.writer->drain();
+    if (options.writeError == 0) options.writeError = options.writer->error();
+    options.writer = nullptr;
+}
+
 // Runs the enumeration of the mode. An error raised inside it (an encoder's
 // length check, or the library's) ends the listing after the last complete
 // line; it is reported and false returned.
 bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
+    std::optional<BlockWriter> writer;
+    if (writesToRegularFile(options.out)) {
+        writer.emplace(options.out);
+        options.writer = &*writer;
+        options.blockSize = kThreadedBlockSize;
+    }
     try {
         if (mode == Mode::Annots)
             dict.forEachAnnot(writeAnnotLine, &options);
         else
             dict.forEachWord(dict.root, writeWordLine, &options);
     } catch (const std::exception& error) {
-        flushLines(options);
+        endLines(options);
         std::fprintf(stderr, "%s\n", error.what());
         return false;
     }
-    flushLines(options);
+    endLines(options);
     return true;
 }
 

@@ -11,6 +11,8 @@
 
 namespace dictexport {
 
+class BlockWriter;
+
 struct ExportOptions {
     bool encodeWords = false;    // words written encoded (hex or base64) or raw
     bool encodeAnnots = true;    // annotation bytes written encoded or raw
@@ -28,6 +30,10 @@ struct ExportOptions {
     // errno of the first block write that failed, 0 while none has; the
     // driver reports it once at the end.
     int writeError = 0;
+    // Lines gather until this many bytes wait, then go out as one block.
+    std::size_t blockSize = 64 * 1024;
+    // When set, blocks go to `out` through this writer's thread.
+    BlockWriter* writer = nullptr;
 
     // Predicted output size of a field of `length` bytes; `encode` is the
     // field's own switch (encodeWords or encodeAnnots), useBase64 picks the

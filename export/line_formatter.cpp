@@ -1,5 +1,6 @@
 #include "line_formatter.h"
 
+#include "block_writer.h"
 #include "export_options.h"
 #include "field_encoders.h"
 
@@ -17,13 +18,10 @@ using velkin::libtarvo::AnnotRecord;
 // Room for a number field: the ten digits of the largest 32-bit value.
 constexpr std::size_t kNumberRoom = 10;
 
-// Lines gather until this many bytes are waiting, then go out as one block.
-constexpr std::size_t kBatch = 64 * 1024;
-
 // Out of the per-line path: the buffer grows only for a line longer than any
 // before it.
 [[gnu::noinline]] void growLineBuffer(ExportOptions& options, std::size_t size) {
-    options.line.resize(std::max(options.lineUsed + size, kBatch + kBatch / 2));
+    options.line.resize(std::max(options.lineUsed + size, options.blockSize + options.blockSize / 2));
 }
 
 // Room for a line of `size` bytes behind the lines already waiting.
@@ -36,7 +34,7 @@ inline uint8_t* lineBuffer(ExportOptions& options, std::size_t size) {
 // The line from the buffer's free part up to `end` is complete.
 inline void writeBlock(ExportOptions& options, const uint8_t* end) {
     options.lineUsed = std::size_t(end - reinterpret_cast<const uint8_t*>(options.line.data()));
-    if (options.lineUsed >= kBatch) [[unlikely]] flushLines(options);
+    if (options.lineUsed >= options.blockSize) [[unlikely]] flushLines(options);
 }
 
 } // namespace
@@ -44,6 +42,12 @@ inline void writeBlock(ExportOptions& options, const uint8_t* end) {
 // A failed write is only remembered here, with its reason, which a later
 // write or flush might no longer give; the driver reports it at the end.
 void flushLines(ExportOptions& options) {
+    if (options.writer != nullptr) {
+        if (options.lineUsed) options.writer->submit(options.line, options.lineUsed);
+        if (options.writeError == 0) options.writeError = options.writer->error();
+        options.lineUsed = 0;
+        return;
+    }
     if (options.lineUsed &&
         fwrite_unlocked(options.line.data(), 1, options.lineUsed, options.out) != options.lineUsed &&
         options.writeError == 0)
@@ -118,7 +122,7 @@ int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord
     copyShortField(start, word, length);
     start[length] = '\n';
     options.lineUsed += length + 1;
-    if (options.lineUsed >= kBatch) [[unlikely]]
+    if (options.lineUsed >= options.blockSize) [[unlikely]]
         return flushAndReport(options);
     return status(options);
 }

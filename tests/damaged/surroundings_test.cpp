@@ -187,6 +187,21 @@ TEST_F(Surroundings, EndlessListingStopsAtFirstFailedWrite) {
     EXPECT_FALSE(file.timedOut);
     EXPECT_EQ(file.status, 1);
     EXPECT_EQ(file.err, "Can`t write '/dev/full' file (No space left on device)\n");
+    // A regular file, whose blocks are written on a thread of their own, that
+    // cannot grow past a size limit, named and as standard output.
+    std::string limited = dir_->file("limited.txt");
+    for (const std::string& target : {std::string("-o \"$0\""), std::string(">\"$0\"")}) {
+        SCOPED_TRACE(target);
+        std::vector<std::string> capped = {"/bin/sh", "-c",
+                                           "trap '' XFSZ; ulimit -f 128; \"$@\" " + target + "; echo \"status $?\" >&2",
+                                           limited};
+        capped.insert(capped.end(), exportMany.begin(), exportMany.end());
+        RunResult r = tarvo_test::run(capped, "", {}, kTimeoutSeconds);
+        EXPECT_FALSE(r.timedOut);
+        std::string named = target[0] == '-' ? "'" + limited + "' file" : "to standard output";
+        EXPECT_EQ(r.err, "Can`t write " + named + " (File too large)\nstatus 1\n");
+        EXPECT_LE(tarvo_test::readFile(limited).size(), std::size_t(128 * 1024));
+    }
     // The other tools read it in time linear in the file.
     for (std::vector<std::string> argv : {std::vector<std::string>{tool("dict_dump"), many},
                                           {tool("dict_header"), many},

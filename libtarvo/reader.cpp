@@ -70,13 +70,14 @@ int64_t lookupCompactSlow(const View& v, uint32_t o, const uint8_t* word, int32_
     return s.final ? result(v, sum + s.finalOutput) : -1;
 }
 
-// A field of `width` bytes at p, loaded as four bytes and cut down.
+// A field of `width` bytes at p, loaded as four bytes and cut down (little
+// endian: any width from 0 to 4; big endian: 1 to 4).
 template <bool Big>
 inline uint32_t loadWide(const uint8_t* p, unsigned width) {
     uint32_t raw;
     std::memcpy(&raw, p, 4);
     if constexpr (Big) return width == 4 ? __builtin_bswap32(raw) : __builtin_bswap32(raw) >> (32 - 8 * width);
-    else return width == 4 ? raw : raw & ((uint32_t(1) << (8 * width)) - 1);
+    else return raw & uint32_t((uint64_t(1) << (8 * width)) - 1);
 }
 
 template <bool Big, unsigned CheckSize>
@@ -208,16 +209,13 @@ struct CompactCursor<true> : CursorArcs {
 };
 
 // Target field of `width` bytes at p. `Wide`: loaded as four bytes and cut
-// down, which the view allows only where every field has four bytes of file.
+// down, which the view allows only in a little-endian file where every field
+// has four bytes of file.
 template <bool Big, bool Wide>
 inline uint32_t targetField(const uint8_t* p, unsigned width) {
-    if constexpr (Wide) {
-        uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v & uint32_t((uint64_t(1) << (8 * width)) - 1);
-    } else {
-        return format::loadN<Big>(p, width);
-    }
+    static_assert(!(Big && Wide), "a width-0 field has no big-endian four-byte load");
+    if constexpr (Wide) return loadWide<Big>(p, width);
+    else return format::loadN<Big>(p, width);
 }
 
 // Places the cursor on the arcs of the state at `state`; a final state's final
@@ -263,6 +261,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     size_t wordRoom = word.size();
     std::vector<CompactCursor<Outputs>> stack(64);
     CompactCursor<Outputs>* cursors = stack.data();
+    size_t stackRoom = stack.size();
     size_t top = 0;
     CompactCursor<Outputs> c;
     uint32_t finalOutput = 0;
@@ -276,14 +275,10 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     if (c.label == c.labelsEnd) return 1;
     for (;;) {
         const uint32_t depth = c.depth;
-        // The stack holds fewer cursors than the word has bytes, so it grows
-        // with the word.
         if (depth == wordRoom) [[unlikely]] {
             word.resize(2 * wordRoom);
             spelled = word.data();
             wordRoom = word.size();
-            stack.resize(wordRoom);
-            cursors = stack.data();
         }
         spelled[depth] = *c.label++;
         uint64_t sum = 0;
@@ -302,6 +297,13 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         const uint8_t* target = width == 0 ? next : field;
         c.target += width;
         if (c.label != c.labelsEnd) {
+            // Only states with arcs still to take are stacked, so the stack
+            // stays small beside a long word.
+            if (top == stackRoom) [[unlikely]] {
+                stack.resize(2 * stackRoom);
+                cursors = stack.data();
+                stackRoom = stack.size();
+            }
             cursors[top++] = c;
             // The next arc is taken once this one's words are listed: its
             // state can be on its way from memory meanwhile.

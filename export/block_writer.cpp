@@ -5,7 +5,7 @@
 
 namespace dictexport {
 
-BlockWriter::BlockWriter(std::FILE* out) : out_(out), thread_([this] { run(); }) {}
+BlockWriter::BlockWriter(std::FILE* out, std::size_t keep) : out_(out), keep_(keep), thread_([this] { run(); }) {}
 
 BlockWriter::~BlockWriter() {
     {
@@ -25,11 +25,8 @@ void BlockWriter::submit(std::string& block, std::size_t used) {
     used_[slot] = used;
     ++queuedCount_;
     const bool wake = queuedCount_ == 1;  // the writer waits only on an empty ring
-    const std::size_t size = slots_[slot].size();
     lock.unlock();
     if (wake) blockQueued_.notify_one();
-    // A free slot's buffer starts empty.
-    if (block.size() < size) block.resize(size);
 }
 
 void BlockWriter::drain() {
@@ -47,7 +44,8 @@ void BlockWriter::run() {
     for (;;) {
         blockQueued_.wait(lock, [this] { return queuedCount_ > 0 || stopping_; });
         if (queuedCount_ == 0) return;  // stopping, with nothing left to write
-        const std::string& block = slots_[first_];
+        // The oldest queued block is the writer's alone until it is counted out.
+        std::string& block = slots_[first_];
         const std::size_t used = used_[first_];
         const bool failedBefore = error_ != 0;
         lock.unlock();
@@ -56,6 +54,7 @@ void BlockWriter::run() {
             errno = 0;
             if (fwrite_unlocked(block.data(), 1, used, out_) != used) failure = errno != 0 ? errno : EIO;
         }
+        if (block.size() > keep_) std::string().swap(block);
         lock.lock();
         if (failure != 0 && error_ == 0) error_ = failure;
         first_ = (first_ + 1) % kSlots;

@@ -13,17 +13,18 @@ namespace dictexport {
 
 class BlockWriter {
 public:
-    // The stream is written only by the writer's thread until drain() returns
-    // or the writer is destroyed.
-    explicit BlockWriter(std::FILE* out);
+    // The stream is written only by the writer's thread from submit() until
+    // drain() returns or the writer is destroyed. A buffer larger than `keep`
+    // bytes is freed once written, so that one long line does not leave
+    // every buffer that long.
+    BlockWriter(std::FILE* out, std::size_t keep);
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
     ~BlockWriter();  // drains
 
     // Hands over the first `used` bytes of `block` and gives back in `block`
-    // a buffer the writer is done with (its bytes undefined, its size that of
-    // a block handed over before). Waits while every slot holds a block not
-    // yet written.
+    // a buffer the writer is done with (its bytes undefined, possibly empty).
+    // Waits while every slot holds a block not yet written.
     void submit(std::string& block, std::size_t used);
 
     // Waits until every block handed over has been written.
@@ -41,6 +42,7 @@ private:
     void run();
 
     std::FILE* out_;
+    std::size_t keep_;
     std::mutex mutex_;
     std::condition_variable blockWritten_;  // a block was written
     std::condition_variable blockQueued_;   // a block was queued, or stopping_ set

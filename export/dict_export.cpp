@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace dictexport {
 
@@ -125,9 +126,13 @@ void endLines(ExportOptions& options) {
 bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
     std::optional<BlockWriter> writer;
     if (writesToRegularFile(options.out)) {
-        writer.emplace(options.out);
-        options.writer = &*writer;
-        options.blockSize = kThreadedBlockSize;
+        try {
+            writer.emplace(options.out, 2 * kThreadedBlockSize);
+            options.writer = &*writer;
+            options.blockSize = kThreadedBlockSize;
+        } catch (const std::system_error&) {
+            // No thread to be had (a process limit): the listing's own thread writes.
+        }
     }
     try {
         if (mode == Mode::Annots)

@@ -22,18 +22,18 @@ struct ExportOptions {
     bool useBase64 = false;      // encoding: base64 (true) or upper-case hexadecimal
     std::FILE* out = stdout;     // where the lines go
 
-    // Not a setting: the formatter's buffer. Complete lines gather in it and
-    // go to `out` together once it holds enough (flushLines), so the stream
-    // sees large blocks; it grows only for a line longer than any before.
+    // Not settings: the formatter's state. Complete lines gather in `line`
+    // and go to `out` together once `blockSize` bytes wait (flushLines), so
+    // the stream sees large blocks; the buffer grows when a line does not
+    // fit. With a `writer`, the blocks go to `out` on the writer's thread,
+    // and each flush swaps the buffer for one the writer is done with.
     std::string line;
     std::size_t lineUsed = 0;
+    std::size_t blockSize = 64 * 1024;
+    BlockWriter* writer = nullptr;
     // errno of the first block write that failed, 0 while none has; the
     // driver reports it once at the end.
     int writeError = 0;
-    // Lines gather until this many bytes wait, then go out as one block.
-    std::size_t blockSize = 64 * 1024;
-    // When set, blocks go to `out` through this writer's thread.
-    BlockWriter* writer = nullptr;
 
     // Predicted output size of a field of `length` bytes; `encode` is the
     // field's own switch (encodeWords or encodeAnnots), useBase64 picks the

@@ -18,8 +18,7 @@ using velkin::libtarvo::AnnotRecord;
 // Room for a number field: the ten digits of the largest 32-bit value.
 constexpr std::size_t kNumberRoom = 10;
 
-// Out of the per-line path: the buffer grows only for a line longer than any
-// before it.
+// Out of the per-line path: the buffer grows for a line it has no room for.
 [[gnu::noinline]] void growLineBuffer(ExportOptions& options, std::size_t size) {
     options.line.resize(std::max(options.lineUsed + size, options.blockSize + options.blockSize / 2));
 }
@@ -43,9 +42,11 @@ inline void writeBlock(ExportOptions& options, const uint8_t* end) {
 // write or flush might no longer give; the driver reports it at the end.
 void flushLines(ExportOptions& options) {
     if (options.writer != nullptr) {
-        if (options.lineUsed) options.writer->submit(options.line, options.lineUsed);
-        if (options.writeError == 0) options.writeError = options.writer->error();
+        // Emptied first: the buffer given back holds none of these lines.
+        std::size_t used = options.lineUsed;
         options.lineUsed = 0;
+        if (used) options.writer->submit(options.line, used);
+        if (options.writeError == 0) options.writeError = options.writer->error();
         return;
     }
     if (options.lineUsed &&
@@ -65,20 +66,28 @@ constexpr std::size_t kShortWord = 32;
 // file (2^n words in n states).
 inline int32_t status(const ExportOptions& options) { return options.writeError == 0 ? 1 : 0; }
 
+[[gnu::noinline]] int32_t flushAndReport(ExportOptions& options) {
+    flushLines(options);
+    return status(options);
+}
+
+// Ends the line of a raw word of `length` bytes copied to `start`, the
+// buffer's free part: its line feed, then the block goes out once full.
+inline int32_t endRawWordLine(ExportOptions& options, uint8_t* start, std::size_t length) {
+    start[length] = '\n';
+    options.lineUsed += length + 1;
+    if (options.lineUsed >= options.blockSize) [[unlikely]]
+        return flushAndReport(options);
+    return status(options);
+}
+
 // A raw word alone on its line, any length.
 [[gnu::noinline]] int32_t writeRawWordLine(ExportOptions& options, const uint8_t* word, int32_t wordLength) {
     if (wordLength < 0) raiseBadLength();
     std::size_t length = std::size_t(wordLength);
     uint8_t* start = lineBuffer(options, length + 1);
     copyField(start, word, length);
-    start[length] = '\n';
-    writeBlock(options, start + length + 1);
-    return status(options);
-}
-
-[[gnu::noinline]] int32_t flushAndReport(ExportOptions& options) {
-    flushLines(options);
-    return status(options);
+    return endRawWordLine(options, start, length);
 }
 
 [[gnu::noinline]] int32_t writeFullWordLine(const uint8_t* word, int32_t wordLength,
@@ -120,11 +129,7 @@ int32_t writeWordLine(const uint8_t* word, int32_t wordLength, const AnnotRecord
         return writeRawWordLine(options, word, wordLength);
     uint8_t* start = reinterpret_cast<uint8_t*>(options.line.data()) + options.lineUsed;
     copyShortField(start, word, length);
-    start[length] = '\n';
-    options.lineUsed += length + 1;
-    if (options.lineUsed >= options.blockSize) [[unlikely]]
-        return flushAndReport(options);
-    return status(options);
+    return endRawWordLine(options, start, length);
 }
 
 int32_t writeAnnotLine(const AnnotRecord* annot, void* context) {

@@ -1,6 +1,6 @@
 // The line formatter of dict_export: the callbacks that the dictionary's
-// enumerations call once per entry. Each builds one complete line and writes
-// it to the context's output stream as one block.
+// enumerations call once per entry. Each builds one complete line; the lines
+// go to the context's output stream in blocks of whole lines.
 //
 // Line format, each line ended by one line feed, no escaping:
 //   word mode:        word [separator (annotation bytes | annotation number)]
@@ -15,7 +15,8 @@ namespace dictexport {
 
 struct ExportOptions;
 
-// Hands the complete lines still waiting in the options' buffer to its stream.
+// Hands the complete lines still waiting in the options' buffer to its
+// stream, or to its writer, which has written them once drained.
 void flushLines(ExportOptions& options);
 
 // A WordCallback; `context` is the address of the driver's ExportOptions.

@@ -32,14 +32,15 @@ std::string contents(std::FILE* f) {
 }
 
 // Blocks of every size from empty up, each with bytes of its own, some
-// only partly used; the buffers given back are refilled as the formatter
-// does. Destroying the writer without a drain still writes them all.
+// only partly used; the buffers given back (those above the size kept come
+// back empty) are refilled as the formatter does. Destroying the writer
+// without a drain still writes them all.
 TEST(BlockWriter, WritesEveryBlockWholeAndInOrder) {
     File file = unbuffered(std::tmpfile());
     ASSERT_NE(file, nullptr);
     std::string expected;
     {
-        BlockWriter writer(file.get());
+        BlockWriter writer(file.get(), 4096);
         std::string block;
         for (std::size_t i = 0; i < 2000; ++i) {
             std::size_t used = (i * 37) % 5000;
@@ -59,7 +60,7 @@ TEST(BlockWriter, WritesEveryBlockWholeAndInOrder) {
 TEST(BlockWriter, KeepsTheFirstFailure) {
     File full = unbuffered(std::fopen("/dev/full", "wb"));
     ASSERT_NE(full, nullptr);
-    BlockWriter writer(full.get());
+    BlockWriter writer(full.get(), 4096);
     std::string block(1000, 'x');
     writer.submit(block, 1000);
     writer.drain();

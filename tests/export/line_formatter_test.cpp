@@ -1,10 +1,12 @@
 // Line formatter: the export line format, byte for byte, for every mode.
+#include "block_writer.h"
 #include "expect_bad_length.h"
 #include "export_options.h"
 #include "line_formatter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -176,16 +178,52 @@ TEST_F(Formatter, LongLineThenShortLine) {
 // empty to past the longest short word comes out whole, each word exactly
 // where the last one ended, including across the point where the waiting
 // lines go out as one block.
+// Each word is handed over in a buffer of exactly its size, so that a read
+// past its end is caught.
 TEST_F(Formatter, RawWordsOfEveryLength) {
     std::string expected;
     for (int round = 0; round < 300; ++round) {
         for (std::size_t length = 0; length <= 70; ++length) {
-            std::string w;
-            for (std::size_t i = 0; i < length; ++i) w += char('A' + (round + i * 7) % 58);
-            ASSERT_EQ(word(w, nullptr), 1);
-            expected += w + "\n";
+            std::vector<uint8_t> w(length);
+            for (std::size_t i = 0; i < length; ++i) w[i] = uint8_t('A' + (round + i * 7) % 58);
+            ASSERT_EQ(writeWordLine(w.data(), int32_t(length), nullptr, &options), 1);
+            expected.append(w.begin(), w.end());
+            expected += '\n';
         }
     }
+    EXPECT_EQ(written(), expected);
+}
+
+// Through a writer's thread, in small blocks: short lines, one line far
+// longer than a block, short lines again. The bytes are the same, and the
+// long line's buffer is not kept.
+TEST_F(Formatter, ThroughAWriterThread) {
+    constexpr std::size_t kKeep = 8192;
+    BlockWriter writer(options.out, kKeep);
+    options.writer = &writer;
+    options.blockSize = 4096;
+    AnnotRecord n = record(kN, 7);
+    options.showAnnots = true;
+    std::string expected;
+    std::size_t largest = 0;  // the buffer's largest size between lines
+    auto lines = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            std::string w = "word" + std::to_string(i);
+            ASSERT_EQ(word(w, &n), 1);
+            expected += w + "!4E\n";
+            largest = std::max(largest, options.line.size());
+        }
+    };
+    lines(3000);
+    std::string longWord(100000, 'x');
+    ASSERT_EQ(word(longWord, &n), 1);
+    expected += longWord + "!4E\n";
+    lines(3000);
+    flushLines(options);
+    writer.drain();
+    options.writer = nullptr;
+    EXPECT_EQ(writer.error(), 0);
+    EXPECT_LE(largest, kKeep);
     EXPECT_EQ(written(), expected);
 }
 

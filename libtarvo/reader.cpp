@@ -8,6 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velkin::libtarvo {
 
 namespace {
@@ -362,6 +366,69 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
     return 1;
 }
 
+// The first label code from `c` up to `A` whose slot at `checks` (a state's
+// base) holds it as check, or A + 1. Every slot up to the base's A-th is in
+// the table. Four slots are compared at once where the vector unit allows.
+inline uint32_t nextArc(const uint8_t* checks, uint32_t c, uint32_t A) {
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi32(0xFF);
+    const __m128i steps = _mm_setr_epi32(0, 1, 2, 3);
+    for (; c + 3 <= A; c += 4) {
+        __m128i four;
+        std::memcpy(&four, checks + size_t(c) * 4, sizeof four);
+        __m128i wanted = _mm_add_epi32(_mm_set1_epi32(int(c)), steps);
+        int hits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(four, low), wanted)));
+        if (hits) return c + unsigned(__builtin_ctz(unsigned(hits)));
+    }
+#endif
+    while (c <= A && checks[size_t(c) * 4] != c) ++c;
+    return c;
+}
+
+// Four-byte slots without outputs (check in the low byte, the target code
+// above it): each probe is one byte compared, and a word's number is the
+// final output alone.
+int32_t enumerateSparsePacked(const View& v, uint32_t code, WordCallback callback, void* context) {
+    AnnotSource annots{v};
+    WordBuffer word;
+    struct Frame {
+        uint32_t base;
+        uint32_t next;  // the next label code to try
+    };
+    std::vector<Frame> stack;
+    const uint8_t* slots = v.slots;
+    auto slotAt = [slots](uint32_t i) {
+        uint32_t slot;
+        std::memcpy(&slot, slots + size_t(i) * 4, 4);
+        return slot;
+    };
+    if (code & 1) {
+        const AnnotRecord& r = annots.record(slotAt(code >> 1) >> 8);
+        if (callback(kNoBytes, 0, &r, context) == 0) return 0;
+    }
+    stack.push_back({code >> 1, 1});
+    const uint32_t A = v.alphabetSize;
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        const uint8_t* checks = slots + size_t(f.base) * 4;
+        uint32_t c = nextArc(checks, f.next, A);
+        if (c > A) {
+            stack.pop_back();
+            continue;
+        }
+        f.next = c + 1;
+        uint32_t target = slotAt(f.base + c) >> 8;
+        size_t depth = stack.size();
+        *word.at(depth - 1) = v.alphabet[c - 1];
+        if (target & 1) {
+            const AnnotRecord& r = annots.record(slotAt(target >> 1) >> 8);
+            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
+        }
+        stack.push_back({target >> 1, 1});
+    }
+    return 1;
+}
+
 } // namespace
 
 LookupFunction chooseLookup(const View& v, bool slow) {
@@ -384,7 +451,9 @@ int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t lengt
 }
 
 int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
-    if (v.sparse) return enumerateSparse(v, state, callback, context);
+    if (v.sparse)
+        return v.packedSlots ? enumerateSparsePacked(v, state, callback, context)
+                             : enumerateSparse(v, state, callback, context);
     if (v.big) return enumerateCompact<true, false, true>(v, state, callback, context);
     if (!v.wideTargets) return enumerateCompact<false, false, true>(v, state, callback, context);
     return v.arcOutputs ? enumerateCompact<false, true, true>(v, state, callback, context)

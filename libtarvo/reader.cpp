@@ -327,49 +327,25 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     }
 }
 
+// A state on the listing's path; with outputs, their sum along the path.
+template <bool Sums>
 struct SparseFrame {
     uint32_t base;
-    uint32_t next;
-    uint64_t sum;
+    uint32_t next;  // the next label code to try
 };
 
-int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, void* context) {
-    AnnotSource annots{v};
-    WordBuffer word;
-    std::vector<SparseFrame> stack;
-    if (code & 1) {
-        const AnnotRecord& r = annots.record(v.payload(code >> 1));
-        if (callback(kNoBytes, 0, &r, context) == 0) return 0;
-    }
-    stack.push_back({code >> 1, 1, 0});
-    const uint32_t A = v.alphabetSize;
-    while (!stack.empty()) {
-        SparseFrame& f = stack.back();
-        uint32_t c = f.next;
-        while (c <= A && v.check(f.base + c) != c) ++c;
-        if (c > A) {
-            stack.pop_back();
-            continue;
-        }
-        f.next = c + 1;
-        uint32_t slot = f.base + c;
-        uint32_t target = v.payload(slot);
-        uint64_t sum = f.sum + v.output(slot);
-        size_t depth = stack.size();
-        *word.at(depth - 1) = v.alphabet[c - 1];
-        if (target & 1) {
-            const AnnotRecord& r = annots.record(sum + v.payload(target >> 1));
-            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
-        }
-        stack.push_back({target >> 1, 1, sum});
-    }
-    return 1;
-}
+template <>
+struct SparseFrame<true> {
+    uint32_t base;
+    uint32_t next;
+    uint64_t sum = 0;
+};
 
 // The first label code from `c` up to `A` whose slot at `checks` (a state's
-// base) holds it as check, or A + 1. Every slot up to the base's A-th is in
-// the table. Four slots are compared at once where the vector unit allows.
-inline uint32_t nextArc(const uint8_t* checks, uint32_t c, uint32_t A) {
+// base in a table of four-byte slots) holds it as check, or A + 1. Every slot
+// up to the base's A-th is in the table. Four slots are compared at once
+// where the vector unit allows.
+inline uint32_t nextPackedArc(const uint8_t* checks, uint32_t c, uint32_t A) {
 #if defined(__SSE2__)
     const __m128i low = _mm_set1_epi32(0xFF);
     const __m128i steps = _mm_setr_epi32(0, 1, 2, 3);
@@ -385,46 +361,54 @@ inline uint32_t nextArc(const uint8_t* checks, uint32_t c, uint32_t A) {
     return c;
 }
 
-// Four-byte slots without outputs (check in the low byte, the target code
-// above it): each probe is one byte compared, and a word's number is the
-// final output alone.
-int32_t enumerateSparsePacked(const View& v, uint32_t code, WordCallback callback, void* context) {
+// Tries the label codes in order at each state. `Packed`: four-byte slots
+// without outputs (check in the low byte, the target code above it), whose
+// probes compare check bytes only; otherwise any slot shape.
+template <bool Packed>
+int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, void* context) {
     AnnotSource annots{v};
     WordBuffer word;
-    struct Frame {
-        uint32_t base;
-        uint32_t next;  // the next label code to try
-    };
+    using Frame = SparseFrame<!Packed>;
     std::vector<Frame> stack;
-    const uint8_t* slots = v.slots;
-    auto slotAt = [slots](uint32_t i) {
-        uint32_t slot;
-        std::memcpy(&slot, slots + size_t(i) * 4, 4);
-        return slot;
+    auto payload = [&v](uint32_t slot) -> uint32_t {
+        if constexpr (Packed) {
+            uint32_t bytes;
+            std::memcpy(&bytes, v.slots + size_t(slot) * 4, 4);
+            return bytes >> 8;
+        } else {
+            return v.payload(slot);
+        }
     };
     if (code & 1) {
-        const AnnotRecord& r = annots.record(slotAt(code >> 1) >> 8);
+        const AnnotRecord& r = annots.record(payload(code >> 1));
         if (callback(kNoBytes, 0, &r, context) == 0) return 0;
     }
-    stack.push_back({code >> 1, 1});
+    stack.push_back(Frame{code >> 1, 1});
     const uint32_t A = v.alphabetSize;
     while (!stack.empty()) {
         Frame& f = stack.back();
-        const uint8_t* checks = slots + size_t(f.base) * 4;
-        uint32_t c = nextArc(checks, f.next, A);
+        uint32_t c = f.next;
+        if constexpr (Packed) c = nextPackedArc(v.slots + size_t(f.base) * 4, c, A);
+        else
+            while (c <= A && v.check(f.base + c) != c) ++c;
         if (c > A) {
             stack.pop_back();
             continue;
         }
         f.next = c + 1;
-        uint32_t target = slotAt(f.base + c) >> 8;
+        uint32_t slot = f.base + c;
+        uint32_t target = payload(slot);
+        uint64_t sum = 0;
+        if constexpr (!Packed) sum = f.sum + v.output(slot);
         size_t depth = stack.size();
         *word.at(depth - 1) = v.alphabet[c - 1];
         if (target & 1) {
-            const AnnotRecord& r = annots.record(slotAt(target >> 1) >> 8);
+            const AnnotRecord& r = annots.record(sum + payload(target >> 1));
             if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
         }
-        stack.push_back({target >> 1, 1});
+        Frame next{target >> 1, 1};
+        if constexpr (!Packed) next.sum = sum;
+        stack.push_back(next);
     }
     return 1;
 }
@@ -452,8 +436,8 @@ int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t lengt
 
 int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
     if (v.sparse)
-        return v.packedSlots ? enumerateSparsePacked(v, state, callback, context)
-                             : enumerateSparse(v, state, callback, context);
+        return v.packedSlots ? enumerateSparse<true>(v, state, callback, context)
+                             : enumerateSparse<false>(v, state, callback, context);
     if (v.big) return enumerateCompact<true, false, true>(v, state, callback, context);
     if (!v.wideTargets) return enumerateCompact<false, false, true>(v, state, callback, context);
     return v.arcOutputs ? enumerateCompact<false, true, true>(v, state, callback, context)

@@ -104,6 +104,14 @@ int64_t lookupSparseWide(const View& v, uint32_t code, const uint8_t* word, int3
     return result(v, sum + loadWide<Big>(slots + (code >> 1) * slotSize + CheckSize, payloadSize));
 }
 
+// The four-byte slot at `index` of a packed table: the check in its low
+// byte, the target code (or a final output) above it.
+inline uint32_t packedSlot(const uint8_t* slots, size_t index) {
+    uint32_t slot;
+    std::memcpy(&slot, slots + index * 4, 4);
+    return slot;
+}
+
 // Four-byte slots: one load gives the check (low byte) and the target code,
 // whose base is the slot's top 23 bits and whose final flag is bit 8. With a
 // spare slot past every state's last arc, a byte outside the alphabet probes
@@ -119,16 +127,14 @@ int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, in
         uint32_t slot;
         do {
             uint32_t c = codes[*word++];
-            std::memcpy(&slot, slots + size_t(base + c) * 4, 4);
+            slot = packedSlot(slots, size_t(base + c));
             if ((slot & 0xFF) != c || (!Spare && c == 0)) return -1;
             base = slot >> 9;
         } while (word != end);
         final = slot & 0x100;
     }
     if (!final) return -1;
-    uint32_t finalSlot;
-    std::memcpy(&finalSlot, slots + size_t(base) * 4, 4);
-    return result(v, finalSlot >> 8);
+    return result(v, packedSlot(slots, base) >> 8);
 }
 
 // Any slot shape, every field loaded to its exact width.
@@ -372,9 +378,7 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
     std::vector<Frame> stack;
     auto payload = [&v](uint32_t slot) -> uint32_t {
         if constexpr (Packed) {
-            uint32_t bytes;
-            std::memcpy(&bytes, v.slots + size_t(slot) * 4, 4);
-            return bytes >> 8;
+            return packedSlot(v.slots, slot) >> 8;
         } else {
             return v.payload(slot);
         }

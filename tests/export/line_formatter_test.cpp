@@ -177,9 +177,8 @@ TEST_F(Formatter, LongLineThenShortLine) {
 // Raw words are copied in pieces chosen by their length: every length from
 // empty to past the longest short word comes out whole, each word exactly
 // where the last one ended, including across the point where the waiting
-// lines go out as one block.
-// Each word is handed over in a buffer of exactly its size, so that a read
-// past its end is caught.
+// lines go out as one block. Each word is handed over in a buffer of exactly
+// its size, so that a read past its end is caught.
 TEST_F(Formatter, RawWordsOfEveryLength) {
     std::string expected;
     for (int round = 0; round < 300; ++round) {

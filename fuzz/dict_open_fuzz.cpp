@@ -102,14 +102,14 @@ void fromOtherState(DictImpl& dict, const uint8_t* data, size_t size) {
     for (size_t i = size >= 4 ? size - 4 : 0; i < size; ++i) state = state << 8 | data[i];
     state %= dict.view().size + 1;
     std::string word(reinterpret_cast<const char*>(data), size < 3 ? size : 3);
-    int64_t walked = dict.walk(state, reinterpret_cast<const uint8_t*>(word.data()), int32_t(word.size()));
+    int32_t walked = dict.walk(state, reinterpret_cast<const uint8_t*>(word.data()), int32_t(word.size()));
     Listing words;
     try {
         dict.forEachWord(state, onWord, &words);
     } catch (const Error&) {
         return;  // not a state, or a damaged number below it
     }
-    if (walkBoth(dict, state, word) != walked) fail("walk() disagrees with lookup() from a state");
+    if (int32_t(walkBoth(dict, state, word)) != walked) fail("walk() disagrees with lookup() from a state");
 }
 
 } // namespace

@@ -107,8 +107,8 @@ const HeaderRecord* tarvo_header(TarvoHandle handle) { return handle ? &handle->
 uint32_t tarvo_get_root(TarvoHandle handle) { return handle ? handle->dict->root : 0; }
 
 int32_t tarvo_walk(TarvoHandle handle, const char* word, int32_t length, uint32_t root, void*) {
-    if (!handle || length < 0 || (!word && length > 0)) return -1;
-    return int32_t(handle->dict->walk(root, reinterpret_cast<const uint8_t*>(word), length));
+    if (__builtin_expect(!handle || length < 0 || (!word && length > 0), 0)) return -1;
+    return handle->dict->walk(root, reinterpret_cast<const uint8_t*>(word), length);
 }
 
 int tarvo_dump(TarvoHandle handle, const TarvoDumpOptions* options) {

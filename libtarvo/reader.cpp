@@ -117,24 +117,38 @@ inline uint32_t packedSlot(const uint8_t* slots, size_t index) {
 // spare slot past every state's last arc, a byte outside the alphabet probes
 // code A + 1, which no check holds, so one comparison tests both.
 template <bool Spare>
+inline bool packedStep(const uint8_t* slots, const uint16_t* codes, uint8_t byte, uint32_t& slot) {
+    uint32_t c = codes[byte];
+    // The label's part of the address is added off the chain of loads.
+    const uint8_t* row = slots + size_t(c) * 4;
+    asm("" : "+r"(row));  // keeps the compiler from folding the sum back into the chain
+    uint32_t next = packedSlot(row, size_t(slot >> 9));
+    if (__builtin_expect((next & 0xFF) != c || (!Spare && c == 0), 0)) return false;
+    slot = next;
+    return true;
+}
+
+// Four bytes a round, so that a hot lookup takes one branch back per round
+// rather than per byte; the path of a present word falls through.
+template <bool Spare>
 int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
     const uint8_t* slots = v.slots;
     const uint16_t* codes = Spare ? v.probeCode : v.labelCode;
+    uint32_t slot = code << 8;  // shaped like a slot that holds the code
     const uint8_t* end = word + length;
-    uint32_t base = code >> 1;
-    uint32_t final = code & 1;
-    if (word != end) {
-        uint32_t slot;
-        do {
-            uint32_t c = codes[*word++];
-            slot = packedSlot(slots, size_t(base + c));
-            if ((slot & 0xFF) != c || (!Spare && c == 0)) return -1;
-            base = slot >> 9;
-        } while (word != end);
-        final = slot & 0x100;
+    for (; end - word >= 4; word += 4) {
+        if (!packedStep<Spare>(slots, codes, word[0], slot) || !packedStep<Spare>(slots, codes, word[1], slot) ||
+            !packedStep<Spare>(slots, codes, word[2], slot) || !packedStep<Spare>(slots, codes, word[3], slot))
+            return -1;
     }
-    if (!final) return -1;
-    return result(v, packedSlot(slots, base) >> 8);
+    if (end - word >= 2) {
+        if (!packedStep<Spare>(slots, codes, word[0], slot) || !packedStep<Spare>(slots, codes, word[1], slot))
+            return -1;
+        word += 2;
+    }
+    if (word != end && !packedStep<Spare>(slots, codes, word[0], slot)) return -1;
+    if (__builtin_expect(!(slot & 0x100), 0)) return -1;
+    return result(v, packedSlot(slots, slot >> 9) >> 8);
 }
 
 // Any slot shape, every field loaded to its exact width.
@@ -417,25 +431,35 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
     return 1;
 }
 
+template <LookupFunction Lookup>
+[[gnu::flatten]] int32_t walkWith(const View& v, uint32_t state, const uint8_t* word, int32_t length) {
+    return int32_t(Lookup(v, state, word, length));
+}
+
+template <LookupFunction Lookup>
+constexpr LookupPath path() {
+    return {Lookup, walkWith<Lookup>};
+}
+
 } // namespace
 
-LookupFunction chooseLookup(const View& v, bool slow) {
+LookupPath chooseLookup(const View& v, bool slow) {
     if (v.sparse) {
-        if (slow) return lookupSparseSlow;
-        if (v.packedSlots) return v.spareSlot ? lookupSparsePacked<true> : lookupSparsePacked<false>;
+        if (slow) return path<lookupSparseSlow>();
+        if (v.packedSlots) return v.spareSlot ? path<lookupSparsePacked<true>>() : path<lookupSparsePacked<false>>();
         if (v.wideLoads) {
-            if (v.checkSize == 1) return v.big ? lookupSparseWide<true, 1> : lookupSparseWide<false, 1>;
-            return v.big ? lookupSparseWide<true, 2> : lookupSparseWide<false, 2>;
+            if (v.checkSize == 1) return v.big ? path<lookupSparseWide<true, 1>>() : path<lookupSparseWide<false, 1>>();
+            return v.big ? path<lookupSparseWide<true, 2>>() : path<lookupSparseWide<false, 2>>();
         }
-        return lookupSparseFast;
+        return path<lookupSparseFast>();
     }
-    if (v.big) return slow ? lookupCompactSlow<true> : lookupCompactFast<true>;
-    return slow ? lookupCompactSlow<false> : lookupCompactFast<false>;
+    if (v.big) return slow ? path<lookupCompactSlow<true>>() : path<lookupCompactFast<true>>();
+    return slow ? path<lookupCompactSlow<false>>() : path<lookupCompactFast<false>>();
 }
 
 int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t length, bool slow) {
     if (length < 0) return -1;
-    return chooseLookup(v, slow)(v, state, word, length);
+    return chooseLookup(v, slow).lookup(v, state, word, length);
 }
 
 int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
@@ -471,11 +495,11 @@ DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChe
     validate(data, size, verifyChecksum, view_);
     root = view_.root();
     checkedState_ = root;
-    lookup_ = chooseLookup(view_, slow);
+    path_ = chooseLookup(view_, slow);
 }
 
 int64_t DictImpl::lookup(const uint8_t* word, int32_t length) const {
-    return length < 0 ? -1 : lookup_(view_, root, word, length);
+    return length < 0 ? -1 : path_.lookup(view_, root, word, length);
 }
 
 int32_t DictImpl::forEachWord(uint32_t state, WordCallback callback, void* context) const {
@@ -488,10 +512,10 @@ int32_t DictImpl::forEachAnnot(AnnotCallback callback, void* context) const {
     return enumerateAnnots(view_, callback, context);
 }
 
-int64_t DictImpl::walkFromNewState(uint32_t state, const uint8_t* word, int32_t length) {
+int32_t DictImpl::walkFromNewState(uint32_t state, const uint8_t* word, int32_t length) {
     if (length < 0 || !isState(view_, state)) return -1;
     checkedState_ = state;
-    return lookup_(view_, state, word, length);
+    return path_.walk(view_, state, word, length);
 }
 
 } // namespace velkin::libtarvo

@@ -12,9 +12,15 @@ namespace velkin::libtarvo {
 int64_t lookup(const View& view, uint32_t state, const uint8_t* word, int32_t length, bool slow);
 
 // One layout's lookup, chosen once when a dictionary is opened. The length
-// must not be negative.
+// must not be negative. The walk is the same loop giving the flat interface's
+// 32-bit result, so that tarvo_walk can jump to it rather than call it.
 using LookupFunction = int64_t (*)(const View& view, uint32_t state, const uint8_t* word, int32_t length);
-LookupFunction chooseLookup(const View& view, bool slow);
+using WalkFunction = int32_t (*)(const View& view, uint32_t state, const uint8_t* word, int32_t length);
+struct LookupPath {
+    LookupFunction lookup;
+    WalkFunction walk;
+};
+LookupPath chooseLookup(const View& view, bool slow);
 
 int32_t enumerateWords(const View& view, uint32_t state, WordCallback callback, void* context);
 int32_t enumerateAnnots(const View& view, AnnotCallback callback, void* context);
@@ -41,17 +47,17 @@ public:
     // first (once, then remembered); the length must not be negative. Inline,
     // so that a walk from the flat interface reaches the layout's loop in one
     // call.
-    int64_t walk(uint32_t state, const uint8_t* word, int32_t length) {
-        if (state != checkedState_) return walkFromNewState(state, word, length);
-        return lookup_(view_, state, word, length);
+    int32_t walk(uint32_t state, const uint8_t* word, int32_t length) {
+        if (__builtin_expect(state != checkedState_, 0)) return walkFromNewState(state, word, length);
+        return path_.walk(view_, state, word, length);
     }
 
 private:
-    int64_t walkFromNewState(uint32_t state, const uint8_t* word, int32_t length);
+    int32_t walkFromNewState(uint32_t state, const uint8_t* word, int32_t length);
 
     View view_;
     uint32_t checkedState_;
-    LookupFunction lookup_;
+    LookupPath path_;
 };
 
 } // namespace velkin::libtarvo

@@ -35,6 +35,7 @@ void readAnnotations(View& v) {
     v.annotDataSize = uint32_t(h.annotChunkSize);
     v.indexWidth = unsigned(h.annotLengthSize);
     v.numbersOnly = v.indexWidth == 0;
+    v.numberLimit = v.numbersOnly ? uint64_t(1) << 32 : v.annotCount;
     if (v.numbersOnly) {
         // The numbers in use: the first, then positive differences, as varints.
         const uint8_t* p = section;

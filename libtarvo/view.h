@@ -46,6 +46,7 @@ struct View {
     const uint8_t* annotData = nullptr;
     uint32_t annotCount = 0;
     uint32_t annotDataSize = 0;
+    uint64_t numberLimit = 0;           // numbers below it are valid: annotCount, or 2^32 when numbers only
 
     uint32_t root() const { return sparse ? rootCode : 0; }
 
@@ -65,7 +66,7 @@ struct View {
     // A word's annotation number is the sum of the outputs along its path; in
     // a damaged file that sum could leave the table.
     bool numberValid(uint64_t number) const {
-        return number <= 0xFFFFFFFFu && (numbersOnly || number < annotCount);
+        return number < numberLimit;
     }
 };
 

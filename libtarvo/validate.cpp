@@ -67,7 +67,7 @@ void readAnnotations(View& v) {
 // Compact layout: one pass over the states in file order. Targets point
 // forward, which makes the automaton acyclic; a bitmap of the targets seen so
 // far catches a target that lands inside a state instead of at its start.
-template <bool Big>
+template <bool Big, bool DelayFar>
 void validateCompact(View& v) {
     const uint8_t* fsa = v.fsa;
     const uint32_t size = v.fsaSize;
@@ -81,9 +81,9 @@ void validateCompact(View& v) {
     unsigned widest = 0;
     const uint8_t* lastField = nullptr;  // the last place a listing loads a target field from
     uint32_t o = 0;
-    // Far targets miss the cache, so marking them is delayed: each is
-    // prefetched and marked a few far targets later, and always before the
-    // pass gets within half the near distance of it.
+    // In a large automaton far targets miss the cache, so marking them is
+    // delayed: each is prefetched and marked a few far targets later, and
+    // always before the pass gets within half the near distance of it.
     constexpr uint64_t kNear = 65536;
     constexpr unsigned kQueue = 32;
     struct Pending {
@@ -94,7 +94,7 @@ void validateCompact(View& v) {
     unsigned head = 0, queued = 0;
     auto apply = [&](uint64_t target) { targeted[target >> 6] |= uint64_t(1) << (target & 63); };
     auto mark = [&](uint64_t target, uint64_t from) {
-        if (target - from < kNear) return apply(target);
+        if (!DelayFar || target - from < kNear) return apply(target);
         __builtin_prefetch(&targeted[target >> 6], 1);
         if (queued == kQueue) {
             apply(queue[head].target);
@@ -165,9 +165,13 @@ void validateCompact(View& v) {
             n += more;
         }
         if (n > 256) damaged(at("state", o) + " has more arcs than labels");
-        if (h & format::kFinalBit) {
+        // A final output of one byte, the usual one, is stepped over without a branch.
+        uint8_t finalFirst = p < end ? *p : 0x80;
+        if (__builtin_expect((h & format::kFinalBit) && finalFirst >= 0x80, 0)) {
             uint32_t finalOutput;
             if (!varint(p, finalOutput)) damaged(at("state", o) + " is truncated");
+        } else {
+            p += h >> 7;
         }
         if (uint64_t(end - p) < uint64_t(n) * (1 + width)) damaged(at("state", o) + " runs past the automaton");
         const uint8_t* labels = p;
@@ -181,8 +185,25 @@ void validateCompact(View& v) {
             }
         }
         uint32_t stateEnd = uint32_t(outs - fsa);
+        // Labels and targets in one loop; a fault is then found again below,
+        // in the order of the messages.
+        bool arcsSound = true;
+        {
+            int previous = -1;
+            for (uint32_t k = 0; k < n; ++k) {
+                arcsSound &= inAlphabet[labels[k]] & (int(labels[k]) > previous);
+                previous = labels[k];
+                if (width == 0) continue;
+                const uint8_t* field = targets + k * width;
+                uint32_t delta = Big ? format::loadN<true>(field, width) : format::loadLittleField(field, width, fileEnd);
+                uint64_t target = uint64_t(o) + delta;
+                bool forward = target < size && target >= stateEnd;
+                arcsSound &= forward;
+                if (forward) mark(target, o);
+            }
+        }
         int previous = -1;
-        for (uint32_t k = 0; k < n; ++k) {
+        for (uint32_t k = 0; !arcsSound && k < n; ++k) {
             if (!inAlphabet[labels[k]]) damaged(at("state", o) + " has a label outside the alphabet");
             if (int(labels[k]) <= previous) damaged(at("state", o) + " has labels out of order");
             previous = labels[k];
@@ -194,13 +215,12 @@ void validateCompact(View& v) {
             // A listing loads a field here too, and discards it.
             if (n == 1) lastField = targets;
         } else {
-            for (uint32_t k = 0; k < n; ++k) {
+            for (uint32_t k = 0; !arcsSound && k < n; ++k) {
                 const uint8_t* field = targets + k * width;
                 uint32_t delta = Big ? format::loadN<true>(field, width) : format::loadLittleField(field, width, fileEnd);
                 uint64_t target = uint64_t(o) + delta;
                 if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
                 if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
-                mark(target, o);
             }
             lastField = targets + (n - 1) * width;
         }
@@ -282,7 +302,7 @@ void validateSparse(View& v) {
 
 namespace {
 
-void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v) {
+void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t directMarks) {
     v = View{};
     v.file = file;
     v.size = size;
@@ -294,17 +314,18 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
     readAlphabet(v);
     readAnnotations(v);
     if (v.sparse) validateSparse(v);
-    else if (v.big) validateCompact<true>(v);
-    else validateCompact<false>(v);
+    else if (v.fsaSize > directMarks) v.big ? validateCompact<true, true>(v) : validateCompact<false, true>(v);
+    else v.big ? validateCompact<true, false>(v) : validateCompact<false, false>(v);
 }
 
 } // namespace
 
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t checksumBeside) {
-    if (!verifyChecksum || size < checksumBeside) return validateStructure(file, size, verifyChecksum, v);
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t checksumBeside,
+              uint64_t directMarks) {
+    if (!verifyChecksum || size < checksumBeside) return validateStructure(file, size, verifyChecksum, v, directMarks);
     std::future<uint32_t> checksum = std::async(std::launch::async, [file, size] { return format::fileChecksum(file, size); });
     try {
-        validateStructure(file, size, false, v);
+        validateStructure(file, size, false, v, directMarks);
     } catch (const Error&) {
         // A damaged file whose checksum fails is reported as such, as it is
         // when the checksum comes first.

@@ -74,11 +74,16 @@ struct View {
 // thread while the structure is checked.
 constexpr uint64_t kChecksumBeside = uint64_t(32) << 20;
 
+// Compact automata up to this size are checked with a bitmap of targets that
+// stays in the second-level cache, marked at once; larger ones delay and
+// prefetch the marks of far targets.
+constexpr uint64_t kDirectMarks = uint64_t(8) << 20;
+
 // Checks every rule of FORMAT.md that a later call relies on and fills `view`.
 // Raises Error with the first fault found; a damaged file whose checksum also
 // fails is reported as a checksum mismatch.
 void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view,
-              uint64_t checksumBeside = kChecksumBeside);
+              uint64_t checksumBeside = kChecksumBeside, uint64_t directMarks = kDirectMarks);
 
 // Whether `state` is a state of the automaton (the root always is). Linear in
 // the automaton's size for anything but the root.

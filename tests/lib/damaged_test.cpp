@@ -572,9 +572,19 @@ TEST(DamagedFiles, HeaderFields) {
     }
 }
 
-// A far target (more than 64 KiB on) into the middle of a state: such targets
-// are checked off the direct path, so they get a case of their own.
+// A far target (more than 64 KiB on) into the middle of a state: in a large
+// automaton such targets are marked off the direct path, so they get a case
+// of their own, checked both ways.
 TEST(DamagedFiles, FarTargetIntoTheMiddleOfAState) {
+    auto outcome = [](const std::vector<uint8_t>& bytes, uint64_t directMarks) {
+        View v;
+        try {
+            validate(bytes.data(), bytes.size(), true, v, kChecksumBeside, directMarks);
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
     std::mt19937 rng(3);
     std::map<std::string, uint32_t> words;
     while (words.size() < 40000) {
@@ -590,6 +600,7 @@ TEST(DamagedFiles, FarTargetIntoTheMiddleOfAState) {
         Automaton a = tarvo_lib_test::decode(f);
         ASSERT_GT(f.fsaSize(), 3u << 16);
         EXPECT_NO_THROW(createDict(f.bytes.data(), f.bytes.size(), false, true));
+        EXPECT_EQ(outcome(f.bytes, 0), "accepted");
         bool done = false;
         for (const State& s : a.states) {
             for (size_t k = 0; k < s.arcs.size() && !done; ++k) {
@@ -600,6 +611,8 @@ TEST(DamagedFiles, FarTargetIntoTheMiddleOfAState) {
                 setTarget(g, s, k, t.id + 2);
                 g.fixChecksum();
                 expectRefused(g.bytes, "damaged: a transition points inside state", "");
+                EXPECT_EQ(outcome(g.bytes, 0).rfind("damaged: a transition points inside state", 0), 0u)
+                    << outcome(g.bytes, 0);
                 done = true;
             }
             if (done) break;

@@ -131,7 +131,7 @@ inline bool packedStep(const uint8_t* slots, const uint16_t* codes, uint8_t byte
 // Four bytes a round, so that a hot lookup takes one branch back per round
 // rather than per byte; the path of a present word falls through.
 template <bool Spare>
-int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+[[gnu::always_inline]] inline int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
     const uint8_t* slots = v.slots;
     const uint16_t* codes = Spare ? v.probeCode : v.labelCode;
     uint32_t slot = code << 8;  // shaped like a slot that holds the code
@@ -432,7 +432,7 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
 }
 
 template <LookupFunction Lookup>
-[[gnu::flatten]] int32_t walkWith(const View& v, uint32_t state, const uint8_t* word, int32_t length) {
+int32_t walkWith(const View& v, uint32_t state, const uint8_t* word, int32_t length) {
     return int32_t(Lookup(v, state, word, length));
 }
 

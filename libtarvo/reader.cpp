@@ -128,27 +128,51 @@ inline bool packedStep(const uint8_t* slots, const uint16_t* codes, uint8_t byte
     return true;
 }
 
-// Four bytes a round, so that a hot lookup takes one branch back per round
-// rather than per byte; the path of a present word falls through.
+// Takes `step` over every byte of the word, four bytes a round, so that a hot
+// lookup takes one branch back per round rather than per byte; the path of a
+// present word falls through. False once a step fails.
+template <class Step>
+[[gnu::always_inline]] inline bool stepThrough(const uint8_t* word, int32_t length, Step&& step) {
+    const uint8_t* end = word + length;
+    for (; end - word >= 4; word += 4)
+        if (!step(word[0]) || !step(word[1]) || !step(word[2]) || !step(word[3])) return false;
+    if (end - word >= 2) {
+        if (!step(word[0]) || !step(word[1])) return false;
+        word += 2;
+    }
+    return word == end || step(word[0]);
+}
+
 template <bool Spare>
 [[gnu::always_inline]] inline int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
     const uint8_t* slots = v.slots;
     const uint16_t* codes = Spare ? v.probeCode : v.labelCode;
     uint32_t slot = code << 8;  // shaped like a slot that holds the code
-    const uint8_t* end = word + length;
-    for (; end - word >= 4; word += 4) {
-        if (!packedStep<Spare>(slots, codes, word[0], slot) || !packedStep<Spare>(slots, codes, word[1], slot) ||
-            !packedStep<Spare>(slots, codes, word[2], slot) || !packedStep<Spare>(slots, codes, word[3], slot))
-            return -1;
-    }
-    if (end - word >= 2) {
-        if (!packedStep<Spare>(slots, codes, word[0], slot) || !packedStep<Spare>(slots, codes, word[1], slot))
-            return -1;
-        word += 2;
-    }
-    if (word != end && !packedStep<Spare>(slots, codes, word[0], slot)) return -1;
+    if (!stepThrough(word, length, [&](uint8_t byte) { return packedStep<Spare>(slots, codes, byte, slot); })) return -1;
     if (__builtin_expect(!(slot & 0x100), 0)) return -1;
     return result(v, packedSlot(slots, slot >> 9) >> 8);
+}
+
+// Five-byte little-endian slots, a check byte and a four-byte target code
+// without outputs: the table of an automaton too large for three-byte codes.
+template <bool Spare>
+[[gnu::always_inline]] inline int64_t lookupSparseFive(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
+    const uint8_t* slots = v.slots;
+    const uint16_t* codes = Spare ? v.probeCode : v.labelCode;
+    auto step = [&](uint8_t byte) {
+        uint32_t c = codes[byte];
+        const uint8_t* row = slots + size_t(c) * 5;
+        asm("" : "+r"(row));  // as in packedStep
+        const uint8_t* p = row + size_t(code >> 1) * 5;
+        if (__builtin_expect(p[0] != c || (!Spare && c == 0), 0)) return false;
+        std::memcpy(&code, p + 1, 4);
+        return true;
+    };
+    if (!stepThrough(word, length, step)) return -1;
+    if (__builtin_expect(!(code & 1), 0)) return -1;
+    uint32_t finalOutput;
+    std::memcpy(&finalOutput, slots + size_t(code >> 1) * 5 + 1, 4);
+    return result(v, finalOutput);
 }
 
 // Any slot shape, every field loaded to its exact width.
@@ -447,6 +471,7 @@ LookupPath chooseLookup(const View& v, bool slow) {
     if (v.sparse) {
         if (slow) return path<lookupSparseSlow>();
         if (v.packedSlots) return v.spareSlot ? path<lookupSparsePacked<true>>() : path<lookupSparsePacked<false>>();
+        if (v.fiveByteSlots) return v.spareSlot ? path<lookupSparseFive<true>>() : path<lookupSparseFive<false>>();
         if (v.wideLoads) {
             if (v.checkSize == 1) return v.big ? path<lookupSparseWide<true, 1>>() : path<lookupSparseWide<false, 1>>();
             return v.big ? path<lookupSparseWide<true, 2>>() : path<lookupSparseWide<false, 2>>();

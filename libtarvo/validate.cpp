@@ -294,8 +294,9 @@ void validateSparse(View& v) {
     if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
     requireSparseWordEnds(v);
     v.wideLoads = uint64_t(v.slots - v.file) + uint64_t(v.slotCount) * v.slotSize + 4 <= v.size;
-    v.packedSlots = !v.big && std::endian::native == std::endian::little && v.checkSize == 1 &&
-                    v.payloadSize == 3 && v.outputSize == 0;
+    const bool littleBytes = !v.big && std::endian::native == std::endian::little && v.checkSize == 1 && v.outputSize == 0;
+    v.packedSlots = littleBytes && v.payloadSize == 3;
+    v.fiveByteSlots = littleBytes && v.payloadSize == 4;
 }
 
 } // namespace

@@ -38,6 +38,7 @@ struct View {
     bool arcOutputs = false;            // compact: some state's arcs carry outputs
     bool wideTargets = false;           // compact: little-endian file and machine, four bytes of file wherever a listing loads a target field
     bool packedSlots = false;           // little-endian four-byte slots: check byte, 3-byte payload, no output
+    bool fiveByteSlots = false;         // little-endian five-byte slots: check byte, 4-byte payload, no output
     bool spareSlot = false;             // sparse: slot base + A + 1 exists for every base a walk reaches
 
     // Annotation table, or the numbers in use of a numbers-only dictionary.

@@ -477,6 +477,69 @@ TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
     }
 }
 
+// A table of three-byte target codes rewritten with four-byte ones, each
+// code widened by a zero byte: the shape of an automaton too large for three
+// bytes (over 2^23 states, too large to build here), and with it the lookup
+// path kept for such tables.
+Image withFourByteCodes(const Image& image, const Automaton& a) {
+    Image wide = image;
+    const size_t slotsAt = image.fsaAt() + 8;
+    std::vector<uint8_t> slots;
+    for (uint32_t i = 0; i < a.slotCount; ++i) {
+        const uint8_t* slot = image.bytes.data() + slotsAt + size_t(i) * a.slotSize;
+        slots.push_back(slot[0]);
+        if (image.big()) slots.push_back(0);
+        slots.insert(slots.end(), slot + 1, slot + 4);
+        if (!image.big()) slots.push_back(0);
+    }
+    wide.bytes.erase(wide.bytes.begin() + long(slotsAt), wide.bytes.begin() + long(image.annotAt()));
+    wide.bytes.insert(wide.bytes.begin() + long(slotsAt), slots.begin(), slots.end());
+    const uint32_t grown = a.slotCount;
+    wide.setField(tarvo_lib_test::kDestSize, 4);
+    wide.setField(tarvo_lib_test::kTransSizeTotal, image.field(tarvo_lib_test::kTransSizeTotal) + grown);
+    wide.setField(tarvo_lib_test::kAnnotOffset, image.field(tarvo_lib_test::kAnnotOffset) + grown);
+    wide.fixChecksum();
+    return wide;
+}
+
+TEST(RandomDictionaries, SparseTablesWithFourByteCodesReadTheSame) {
+    std::vector<Sample> samples = smallSamples();
+    // Final outputs past three bytes make four-byte codes of their own.
+    samples.push_back(fromMap("final outputs of four bytes",
+                              {{"", 4000000000u}, {"ab", 70000}, {"abc", 0}, {"abd", 0}, {"b", 3000000000u}, {"bc", 0}},
+                              {}, true));
+    size_t tried = 0;
+    for (const Sample& original : samples) {
+        // With 0 on every word that ends a path, no arc carries an output and
+        // slots hold only a check and a code; the other words keep their
+        // numbers, as final outputs.
+        std::map<std::string, uint32_t> words;
+        const std::vector<Entry>& entries = original.entries;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            bool endsAPath = i + 1 == entries.size() || entries[i + 1].word.rfind(entries[i].word, 0) != 0;
+            words[entries[i].word] = endsAPath ? 0 : entries[i].number;
+        }
+        Sample s = fromMap(original.name + ", 0 at the ends", words, original.table, original.numbersOnly);
+        for (bool big : {false, true}) {
+            SCOPED_TRACE(s.name + (big ? ", big-endian" : ", little-endian"));
+            Image image{build(s, {"sparse", Layout::Sparse, big})};
+            const Automaton a = tarvo_lib_test::decode(image);
+            if (a.checkSize != 1 || a.payloadSize < 3 || a.outputSize != 0) continue;
+            Image wide = a.payloadSize == 3 ? withFourByteCodes(image, a) : image;
+            ASSERT_EQ(tarvo_lib_test::decode(wide).payloadSize, 4u);
+            MemorySource source(wide.bytes);
+            for (bool slow : {false, true}) {
+                auto dict = openDict(source, slow);
+                checkContent(*dict, s);
+                checkLookups(*dict, s, absentWords(s, 11));
+            }
+            ++tried;
+        }
+        if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GT(tried, 100u);
+}
+
 TEST(RandomDictionaries, AreMinimalAndFlagTreesTruly) {
     std::vector<Sample> samples = smallSamples();
     for (Sample& s : bigSamples()) samples.push_back(std::move(s));

@@ -117,14 +117,15 @@ inline uint32_t packedSlot(const uint8_t* slots, size_t index) {
 // spare slot past every state's last arc, a byte outside the alphabet probes
 // code A + 1, which no check holds, so one comparison tests both.
 template <bool Spare>
-inline bool packedStep(const uint8_t* slots, const uint16_t* codes, uint8_t byte, uint32_t& slot) {
+inline bool packedStep(const uint8_t* slots, const uint16_t* codes, uint8_t byte, uint32_t& base, uint32_t& slot) {
     uint32_t c = codes[byte];
     // The label's part of the address is added off the chain of loads.
     const uint8_t* row = slots + size_t(c) * 4;
     asm("" : "+r"(row));  // keeps the compiler from folding the sum back into the chain
-    uint32_t next = packedSlot(row, size_t(slot >> 9));
+    uint32_t next = packedSlot(row, base);
     if (__builtin_expect((next & 0xFF) != c || (!Spare && c == 0), 0)) return false;
     slot = next;
+    base = next >> 9;
     return true;
 }
 
@@ -147,14 +148,18 @@ template <bool Spare>
 [[gnu::always_inline]] inline int64_t lookupSparsePacked(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
     const uint8_t* slots = v.slots;
     const uint16_t* codes = Spare ? v.probeCode : v.labelCode;
-    uint32_t slot = code << 8;  // shaped like a slot that holds the code
-    if (!stepThrough(word, length, [&](uint8_t byte) { return packedStep<Spare>(slots, codes, byte, slot); })) return -1;
+    // The root's code is not bound to three bytes: its base is taken apart.
+    uint32_t base = code >> 1;
+    uint32_t slot = (code & 1) << 8;  // the final flag where a slot holds it
+    auto step = [&](uint8_t byte) { return packedStep<Spare>(slots, codes, byte, base, slot); };
+    if (!stepThrough(word, length, step)) return -1;
     if (__builtin_expect(!(slot & 0x100), 0)) return -1;
-    return result(v, packedSlot(slots, slot >> 9) >> 8);
+    return result(v, packedSlot(slots, base) >> 8);
 }
 
 // Five-byte little-endian slots, a check byte and a four-byte target code
-// without outputs: the table of an automaton too large for three-byte codes.
+// without outputs: the table of an automaton too large for three-byte codes,
+// or with final outputs that need four bytes.
 template <bool Spare>
 [[gnu::always_inline]] inline int64_t lookupSparseFive(const View& v, uint32_t code, const uint8_t* word, int32_t length) {
     const uint8_t* slots = v.slots;

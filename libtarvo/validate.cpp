@@ -171,7 +171,7 @@ void validateCompact(View& v) {
             uint32_t finalOutput;
             if (!varint(p, finalOutput)) damaged(at("state", o) + " is truncated");
         } else {
-            p += h >> 7;
+            p += (h & format::kFinalBit) != 0;
         }
         if (uint64_t(end - p) < uint64_t(n) * (1 + width)) damaged(at("state", o) + " runs past the automaton");
         const uint8_t* labels = p;
@@ -187,6 +187,10 @@ void validateCompact(View& v) {
         uint32_t stateEnd = uint32_t(outs - fsa);
         // Labels and targets in one loop; a fault is then found again below,
         // in the order of the messages.
+        auto targetOf = [&](uint32_t k) {
+            const uint8_t* field = targets + k * width;
+            return uint64_t(o) + (Big ? format::loadN<true>(field, width) : format::loadLittleField(field, width, fileEnd));
+        };
         bool arcsSound = true;
         {
             int previous = -1;
@@ -194,9 +198,7 @@ void validateCompact(View& v) {
                 arcsSound &= inAlphabet[labels[k]] & (int(labels[k]) > previous);
                 previous = labels[k];
                 if (width == 0) continue;
-                const uint8_t* field = targets + k * width;
-                uint32_t delta = Big ? format::loadN<true>(field, width) : format::loadLittleField(field, width, fileEnd);
-                uint64_t target = uint64_t(o) + delta;
+                uint64_t target = targetOf(k);
                 bool forward = target < size && target >= stateEnd;
                 arcsSound &= forward;
                 if (forward) mark(target, o);
@@ -216,14 +218,13 @@ void validateCompact(View& v) {
             if (n == 1) lastField = targets;
         } else {
             for (uint32_t k = 0; !arcsSound && k < n; ++k) {
-                const uint8_t* field = targets + k * width;
-                uint32_t delta = Big ? format::loadN<true>(field, width) : format::loadLittleField(field, width, fileEnd);
-                uint64_t target = uint64_t(o) + delta;
+                uint64_t target = targetOf(k);
                 if (target >= size) damaged(at("transition", transitions + k) + " points past the automaton");
                 if (target < stateEnd) damaged(at("transition", transitions + k) + " does not point forward");
             }
             lastField = targets + (n - 1) * width;
         }
+        if (!arcsSound) damaged(at("state", o) + " has a bad arc");  // each fault has its message above
         if (targetedInside(uint64_t(o) + 1, stateEnd)) damaged("a transition points inside " + at("state", o));
         // Every path must end in a word, or an enumeration could walk
         // exponentially many paths that spell none; only an empty root may end none.

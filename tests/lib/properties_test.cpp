@@ -447,6 +447,21 @@ TEST(RandomDictionaries, GiveBackTheirWordsInEveryLayoutAndByteOrder) {
 // A sparse table written without the spare slot past the last base's arcs
 // (as a writer may, since it is not required) reads the same: lookups of bytes
 // outside the alphabet must then not probe past the table.
+// Trailing free slots cut off, down to the last one the format requires.
+void cutSpareSlot(Image& image) {
+    const Automaton a = tarvo_lib_test::decode(image);
+    uint32_t lastArc = 0;
+    for (const State& st : a.states) lastArc = std::max(lastArc, (st.id >> 1) + image.field(tarvo_lib_test::kAlphabetSize));
+    uint32_t slots = a.slotCount;
+    while (slots > lastArc + 1 && image.load(image.fsaAt() + 8 + size_t(slots - 1) * a.slotSize, a.checkSize) == 0) {
+        image.cutAutomaton(8 + size_t(slots - 1) * a.slotSize, a.slotSize);
+        image.setField(tarvo_lib_test::kPaddingSize, image.field(tarvo_lib_test::kPaddingSize) - 1);
+        --slots;
+    }
+    ASSERT_EQ(slots, lastArc + 1);
+    image.fixChecksum();
+}
+
 TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
     std::vector<Sample> samples = smallSamples();
     // The empty word's number sits in the root's final slot, the one a byte
@@ -456,18 +471,8 @@ TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
     for (const Sample& s : samples) {
         SCOPED_TRACE(s.name);
         Image image{build(s, {"sparse", Layout::Sparse, false})};
-        const Automaton a = tarvo_lib_test::decode(image);
-        uint32_t lastArc = 0;
-        for (const State& st : a.states) lastArc = std::max(lastArc, (st.id >> 1) + image.field(tarvo_lib_test::kAlphabetSize));
-        // Trailing free slots go, down to the last one the format requires.
-        uint32_t slots = a.slotCount;
-        while (slots > lastArc + 1 && image.load(image.fsaAt() + 8 + size_t(slots - 1) * a.slotSize, a.checkSize) == 0) {
-            image.cutAutomaton(8 + size_t(slots - 1) * a.slotSize, a.slotSize);
-            image.setField(tarvo_lib_test::kPaddingSize, image.field(tarvo_lib_test::kPaddingSize) - 1);
-            --slots;
-        }
-        ASSERT_EQ(slots, lastArc + 1);
-        image.fixChecksum();
+        cutSpareSlot(image);
+        if (::testing::Test::HasFatalFailure()) return;
         MemorySource source(image.bytes);
         for (bool slow : {false, true}) {
             auto dict = openDict(source, slow);
@@ -479,7 +484,7 @@ TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
 
 // A table of three-byte target codes rewritten with four-byte ones, each
 // code widened by a zero byte: the shape of an automaton too large for three
-// bytes (over 2^23 states, too large to build here), and with it the lookup
+// bytes (bases past 2^23, too large to build here), and with it the lookup
 // path kept for such tables.
 Image withFourByteCodes(const Image& image, const Automaton& a) {
     Image wide = image;
@@ -527,17 +532,57 @@ TEST(RandomDictionaries, SparseTablesWithFourByteCodesReadTheSame) {
             if (a.checkSize != 1 || a.payloadSize < 3 || a.outputSize != 0) continue;
             Image wide = a.payloadSize == 3 ? withFourByteCodes(image, a) : image;
             ASSERT_EQ(tarvo_lib_test::decode(wide).payloadSize, 4u);
-            MemorySource source(wide.bytes);
-            for (bool slow : {false, true}) {
-                auto dict = openDict(source, slow);
-                checkContent(*dict, s);
-                checkLookups(*dict, s, absentWords(s, 11));
+            for (bool spare : {true, false}) {
+                SCOPED_TRACE(spare ? "with the spare slot" : "without the spare slot");
+                Image f = wide;
+                if (!spare) cutSpareSlot(f);
+                if (::testing::Test::HasFatalFailure()) return;
+                MemorySource source(f.bytes);
+                for (bool slow : {false, true}) {
+                    auto dict = openDict(source, slow);
+                    checkContent(*dict, s);
+                    checkLookups(*dict, s, absentWords(s, 11));
+                }
             }
             ++tried;
         }
         if (::testing::Test::HasFailure()) return;
     }
     EXPECT_GT(tried, 100u);
+}
+
+// The root is placed above its children, so in a table of more than 2^23
+// slots its code can pass three bytes while every target's code fits them:
+// a lookup must not cut the root's code to the width of a slot's code.
+TEST(SparseTables, RootCodePastThreeBytes) {
+    const Sample s = fromMap("the word a, root at base 2^23", {{"a", 7}}, {}, true);
+    Image image{build(s, {"sparse", Layout::Sparse, false})};  // its header, alphabet and numbers
+    const uint32_t root = 1u << 23;
+    const uint32_t slotCount = root + 3;  // the root's arc on 'a' at root + 1, then the spare slot
+    std::vector<uint8_t> fsa(8 + size_t(slotCount) * 4, 0);
+    auto put = [&](size_t at, uint32_t value) {
+        for (unsigned i = 0; i < 4; ++i) fsa[at + i] = uint8_t(value >> (8 * i));
+    };
+    put(0, root << 1);                      // the root's code: not final
+    put(8 + 4 * 1, 7u << 8);                // base 1's final slot: check 0, final output 7
+    put(8 + 4 * size_t(root + 1), 3u << 8 | 1);  // check 1 ('a'), target code 3: base 1, final
+    const size_t fsaAt = image.fsaAt();
+    image.bytes.erase(image.bytes.begin() + long(fsaAt), image.bytes.begin() + long(image.annotAt()));
+    image.bytes.insert(image.bytes.begin() + long(fsaAt), fsa.begin(), fsa.end());
+    image.setField(tarvo_lib_test::kTransSizeTotal, uint32_t(fsa.size()));
+    image.setField(tarvo_lib_test::kAnnotOffset, uint32_t(fsaAt + fsa.size()));
+    image.setField(tarvo_lib_test::kTransCount, 1);
+    image.setField(tarvo_lib_test::kPaddingSize, 1);
+    image.setField(tarvo_lib_test::kDestSize, 3);
+    image.fixChecksum();
+    ASSERT_EQ(tarvo_lib_test::decode(image).slotSize, 4u);
+    MemorySource source(image.bytes);
+    for (bool slow : {false, true}) {
+        SCOPED_TRACE(slow ? "slow path" : "fast path");
+        auto dict = openDict(source, slow);
+        checkContent(*dict, s);
+        checkLookups(*dict, s, {"", "b", "aa", "ab"});
+    }
 }
 
 TEST(RandomDictionaries, AreMinimalAndFlagTreesTruly) {

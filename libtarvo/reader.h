@@ -46,7 +46,7 @@ public:
     // Like lookup() from any state; a state other than the root is checked
     // first (once, then remembered); the length must not be negative. Inline,
     // so that a walk from the flat interface reaches the layout's loop in one
-    // call.
+    // jump.
     int32_t walk(uint32_t state, const uint8_t* word, int32_t length) {
         if (__builtin_expect(state != checkedState_, 0)) return walkFromNewState(state, word, length);
         return path_.walk(view_, state, word, length);

@@ -65,6 +65,14 @@ struct Image {
         setField(kTransSizeTotal, field(kTransSizeTotal) - uint32_t(count));
         setField(kAnnotOffset, field(kAnnotOffset) - uint32_t(count));
     }
+    // The whole automaton section replaced by `automaton`, the same way.
+    void replaceAutomaton(const std::vector<uint8_t>& automaton) {
+        const size_t at = fsaAt();
+        bytes.erase(bytes.begin() + long(at), bytes.begin() + long(annotAt()));
+        bytes.insert(bytes.begin() + long(at), automaton.begin(), automaton.end());
+        setField(kTransSizeTotal, uint32_t(automaton.size()));
+        setField(kAnnotOffset, uint32_t(at + automaton.size()));
+    }
 };
 
 // One state as the file spells it, with where its parts lie (offsets within

@@ -280,6 +280,17 @@ void checkLookups(const Dict& dict, const Sample& s, const std::vector<std::stri
     for (const std::string& w : absent) ASSERT_EQ(lookUp(dict, w), -1) << "\"" << printable(w) << "\"";
 }
 
+// The content and every lookup, on the fast path and on the slow one.
+void checkBothPaths(const std::vector<uint8_t>& bytes, const Sample& s, const std::vector<std::string>& absent) {
+    MemorySource source(bytes);
+    for (bool slow : {false, true}) {
+        SCOPED_TRACE(slow ? "slow path" : "fast path");
+        auto dict = openDict(source, slow);
+        checkContent(*dict, s);
+        checkLookups(*dict, s, absent);
+    }
+}
+
 // The header holds the file's true values.
 void checkHeader(const HeaderRecord& h, const Sample& s, const Variant& v) {
     std::set<unsigned char> bytes;
@@ -473,12 +484,7 @@ TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
         Image image{build(s, {"sparse", Layout::Sparse, false})};
         cutSpareSlot(image);
         if (::testing::Test::HasFatalFailure()) return;
-        MemorySource source(image.bytes);
-        for (bool slow : {false, true}) {
-            auto dict = openDict(source, slow);
-            checkContent(*dict, s);
-            checkLookups(*dict, s, absentWords(s, 11));
-        }
+        checkBothPaths(image.bytes, s, absentWords(s, 11));
     }
 }
 
@@ -487,22 +493,18 @@ TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
 // bytes (bases past 2^23, too large to build here), and with it the lookup
 // path kept for such tables.
 Image withFourByteCodes(const Image& image, const Automaton& a) {
-    Image wide = image;
-    const size_t slotsAt = image.fsaAt() + 8;
-    std::vector<uint8_t> slots;
+    const uint8_t* prefix = image.bytes.data() + image.fsaAt();
+    std::vector<uint8_t> automaton(prefix, prefix + 8);
     for (uint32_t i = 0; i < a.slotCount; ++i) {
-        const uint8_t* slot = image.bytes.data() + slotsAt + size_t(i) * a.slotSize;
-        slots.push_back(slot[0]);
-        if (image.big()) slots.push_back(0);
-        slots.insert(slots.end(), slot + 1, slot + 4);
-        if (!image.big()) slots.push_back(0);
+        const uint8_t* slot = prefix + 8 + size_t(i) * a.slotSize;
+        automaton.push_back(slot[0]);
+        if (image.big()) automaton.push_back(0);
+        automaton.insert(automaton.end(), slot + 1, slot + 4);
+        if (!image.big()) automaton.push_back(0);
     }
-    wide.bytes.erase(wide.bytes.begin() + long(slotsAt), wide.bytes.begin() + long(image.annotAt()));
-    wide.bytes.insert(wide.bytes.begin() + long(slotsAt), slots.begin(), slots.end());
-    const uint32_t grown = a.slotCount;
+    Image wide = image;
+    wide.replaceAutomaton(automaton);
     wide.setField(tarvo_lib_test::kDestSize, 4);
-    wide.setField(tarvo_lib_test::kTransSizeTotal, image.field(tarvo_lib_test::kTransSizeTotal) + grown);
-    wide.setField(tarvo_lib_test::kAnnotOffset, image.field(tarvo_lib_test::kAnnotOffset) + grown);
     wide.fixChecksum();
     return wide;
 }
@@ -537,12 +539,7 @@ TEST(RandomDictionaries, SparseTablesWithFourByteCodesReadTheSame) {
                 Image f = wide;
                 if (!spare) cutSpareSlot(f);
                 if (::testing::Test::HasFatalFailure()) return;
-                MemorySource source(f.bytes);
-                for (bool slow : {false, true}) {
-                    auto dict = openDict(source, slow);
-                    checkContent(*dict, s);
-                    checkLookups(*dict, s, absentWords(s, 11));
-                }
+                checkBothPaths(f.bytes, s, absentWords(s, 11));
             }
             ++tried;
         }
@@ -566,23 +563,13 @@ TEST(SparseTables, RootCodePastThreeBytes) {
     put(0, root << 1);                      // the root's code: not final
     put(8 + 4 * 1, 7u << 8);                // base 1's final slot: check 0, final output 7
     put(8 + 4 * size_t(root + 1), 3u << 8 | 1);  // check 1 ('a'), target code 3: base 1, final
-    const size_t fsaAt = image.fsaAt();
-    image.bytes.erase(image.bytes.begin() + long(fsaAt), image.bytes.begin() + long(image.annotAt()));
-    image.bytes.insert(image.bytes.begin() + long(fsaAt), fsa.begin(), fsa.end());
-    image.setField(tarvo_lib_test::kTransSizeTotal, uint32_t(fsa.size()));
-    image.setField(tarvo_lib_test::kAnnotOffset, uint32_t(fsaAt + fsa.size()));
+    image.replaceAutomaton(fsa);
     image.setField(tarvo_lib_test::kTransCount, 1);
     image.setField(tarvo_lib_test::kPaddingSize, 1);
     image.setField(tarvo_lib_test::kDestSize, 3);
     image.fixChecksum();
     ASSERT_EQ(tarvo_lib_test::decode(image).slotSize, 4u);
-    MemorySource source(image.bytes);
-    for (bool slow : {false, true}) {
-        SCOPED_TRACE(slow ? "slow path" : "fast path");
-        auto dict = openDict(source, slow);
-        checkContent(*dict, s);
-        checkLookups(*dict, s, {"", "b", "aa", "ab"});
-    }
+    checkBothPaths(image.bytes, s, {"", "b", "aa", "ab"});
 }
 
 TEST(RandomDictionaries, AreMinimalAndFlagTreesTruly) {

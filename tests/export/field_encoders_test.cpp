@@ -33,6 +33,9 @@ std::string referenceHex(const std::string& bytes) {
     return hex;
 }
 
+// The base64 alphabet, for references computed apart from the encoder.
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 // A destination with guard bytes behind the predicted size, so that a write
 // past the prediction shows.
 class Destination {
@@ -119,7 +122,6 @@ TEST(FieldEncoders, FreeFunctionsWriteExactBytes) {
 // Every single byte value alone: each hexadecimal digit pair and each
 // one-byte base64 group, against references computed apart.
 TEST(FieldEncoders, EverySingleByte) {
-    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (int value = 0; value < 256; ++value) {
         SCOPED_TRACE(value);
         std::string one(1, char(value));
@@ -127,7 +129,7 @@ TEST(FieldEncoders, EverySingleByte) {
         ASSERT_EQ(hexEncode(bytesOf(one), bytesOf(one) + 1, out), 2);
         EXPECT_EQ(std::string(out, out + 2), referenceHex(one));
         ASSERT_EQ(base64Encode(bytesOf(one), bytesOf(one) + 1, out), 4);
-        std::string expected = {alphabet[value >> 2], alphabet[(value & 3) << 4], '=', '='};
+        std::string expected = {kAlphabet[value >> 2], kAlphabet[(value & 3) << 4], '=', '='};
         EXPECT_EQ(std::string(out, out + 4), expected);
     }
 }
@@ -135,12 +137,11 @@ TEST(FieldEncoders, EverySingleByte) {
 // Every value of both halves of a full three-byte group (the encoder takes a
 // group as two 12-bit values), against a reference taken six bits at a time.
 TEST(FieldEncoders, EveryHalfOfAFullBase64Group) {
-    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (uint32_t high = 0; high < 4096; ++high) {
         uint32_t group = high << 12 | (4095 - high);
         const uint8_t bytes[3] = {uint8_t(group >> 16), uint8_t(group >> 8), uint8_t(group)};
         std::string expected;
-        for (int shift = 18; shift >= 0; shift -= 6) expected += alphabet[(group >> shift) & 63];
+        for (int shift = 18; shift >= 0; shift -= 6) expected += kAlphabet[(group >> shift) & 63];
         uint8_t out[4];
         ASSERT_EQ(base64Encode(bytes, bytes + 3, out), 4);
         ASSERT_EQ(std::string(out, out + 4), expected) << "group " << group;

@@ -35,6 +35,7 @@ constexpr std::array<uint16_t, 256> kHexPairs = [] {
     for (unsigned v = 0; v < 256; ++v) pairs[v] = charPair(kHexDigits[v >> 4], kHexDigits[v & 15]);
     return pairs;
 }();
+
 constexpr int64_t kMaxSize = std::numeric_limits<int32_t>::max();
 
 // Byte count of [begin, end), checked so that its encoded size fits the

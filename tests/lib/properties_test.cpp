@@ -455,9 +455,6 @@ TEST(RandomDictionaries, GiveBackTheirWordsInEveryLayoutAndByteOrder) {
     }
 }
 
-// A sparse table written without the spare slot past the last base's arcs
-// (as a writer may, since it is not required) reads the same: lookups of bytes
-// outside the alphabet must then not probe past the table.
 // Trailing free slots cut off, down to the last one the format requires.
 void cutSpareSlot(Image& image) {
     const Automaton a = tarvo_lib_test::decode(image);
@@ -473,6 +470,9 @@ void cutSpareSlot(Image& image) {
     image.fixChecksum();
 }
 
+// A sparse table written without the spare slot past the last base's arcs
+// (as a writer may, since it is not required) reads the same: lookups of bytes
+// outside the alphabet must then not probe past the table.
 TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
     std::vector<Sample> samples = smallSamples();
     // The empty word's number sits in the root's final slot, the one a byte

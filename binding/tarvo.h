@@ -93,6 +93,7 @@ TARVO_API int tarvo_dump(TarvoHandle handle, const TarvoDumpOptions* options);
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace velkin::libtarvo {
 
@@ -108,6 +109,21 @@ struct AnnotRecord {
 typedef int32_t (*WordCallback)(const uint8_t* word, int32_t wordLength, const AnnotRecord* annot,
                                 void* context);
 typedef int32_t (*AnnotCallback)(const AnnotRecord* annot, void* context);
+
+/* A stretch of the word list: the word `prefix` itself, when `withPrefix` is
+ * set and it is in the dictionary, then every word that continues `prefix`
+ * with a byte from `first` to `last`. The default: every word that begins
+ * with `prefix`. */
+struct WordSpan {
+    std::string prefix;
+    bool withPrefix = true;
+    uint8_t first = 0;
+    uint8_t last = 255;
+};
+
+/* The words of `span` that come after `word`, one of them, as spans in
+ * order; none when `word` is its last. */
+TARVO_API std::vector<WordSpan> spansAfter(const WordSpan& span, const std::string& word);
 
 /* Every failure of the library is an Error; what() says what is wrong. */
 class TARVO_API Error : public std::runtime_error {
@@ -164,6 +180,17 @@ public:
      * byte order, a word before its extensions. Raises Error for an invalid
      * state. Returns 0 when a callback stopped it, 1 otherwise. */
     virtual int32_t forEachWord(uint32_t state, WordCallback callback, void* context) const = 0;
+    /* Spans that together hold every word from the root once: listed one
+     * after another they give forEachWord's words in its order. They let a
+     * listing spell its parts on several threads at once; there are about a
+     * thousand where the words allow. */
+    virtual std::vector<WordSpan> splitWords() const = 0;
+    /* Calls back once per word of `span`, in forEachWord's order. Calls may
+     * run on several threads at once. Returns 0 when a callback stopped it,
+     * and then, when `stoppedAt` is not null, stores there the word that
+     * callback was given (see spansAfter); 1 otherwise. */
+    virtual int32_t forEachWordIn(const WordSpan& span, WordCallback callback, void* context,
+                                  std::string* stoppedAt) const = 0;
     /* Calls back once per annotation, in increasing number order. */
     virtual int32_t forEachAnnot(AnnotCallback callback, void* context) const = 0;
 

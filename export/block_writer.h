@@ -3,6 +3,8 @@
 // instead of inside it. Blocks go out whole and in the order given.
 #pragma once
 
+#include "block_sink.h"
+
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -11,7 +13,7 @@
 
 namespace dictexport {
 
-class BlockWriter {
+class BlockWriter final : public BlockSink {
 public:
     // The stream is written only by the writer's thread from submit() until
     // drain() returns or the writer is destroyed. A buffer larger than `keep`
@@ -25,14 +27,14 @@ public:
     // Hands over the first `used` bytes of `block` and gives back in `block`
     // a buffer the writer is done with (its bytes undefined, possibly empty).
     // Waits while every slot holds a block not yet written.
-    void submit(std::string& block, std::size_t used);
+    void submit(std::string& block, std::size_t used) override;
 
     // Waits until every block handed over has been written.
     void drain();
 
     // errno of the first write that failed, 0 while none has. Once one has,
     // later blocks are dropped: they would fail too.
-    int error();
+    int error() override;
 
 private:
     // Blocks that may wait to be written: enough that the listing seldom

@@ -6,7 +6,9 @@
 #include "export_options.h"
 #include "line_formatter.h"
 #include "option_scanner.h"
+#include "span_listing.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -18,6 +20,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 namespace dictexport {
 
@@ -26,6 +30,7 @@ namespace {
 using velkin::libtarvo::Dict;
 using velkin::libtarvo::FileSource;
 using velkin::libtarvo::LibTarvoInfo;
+using velkin::libtarvo::WordSpan;
 
 // Every exit status of the tool.
 enum ExitStatus { kSuccess = 0, kFailure = 1 };
@@ -110,13 +115,19 @@ bool writesToRegularFile(std::FILE* out) {
 // Blocks for the writer's thread are larger: each handover costs a wake-up.
 constexpr std::size_t kThreadedBlockSize = 256 * 1024;
 
+// Threads that spell the words: one a core, up to four, as the lines of
+// all go out through one stream.
+unsigned listingThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 // Hands over the last lines and, with a writer, waits until all are written;
 // the stream is the driver's alone again then.
-void endLines(ExportOptions& options) {
+void endLines(ExportOptions& options, BlockWriter* writer) {
     flushLines(options);
-    if (options.writer == nullptr) return;
-    options.writer->drain();
-    if (options.writeError == 0) options.writeError = options.writer->error();
+    if (writer == nullptr) return;
+    writer->drain();
+    if (options.writeError == 0) options.writeError = writer->error();
     options.writer = nullptr;
 }
 
@@ -124,8 +135,20 @@ void endLines(ExportOptions& options) {
 // length check, or the library's) ends the listing after the last complete
 // line; it is reported and false returned.
 bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
+    // Words are spelled on every core (up to a few), each spelling spans of
+    // its own; their lines go out in order, so the bytes are the same.
+    const unsigned threads = mode == Mode::Words ? listingThreads() : 1;
+    std::vector<WordSpan> spans;
+    if (threads > 1) {
+        try {
+            spans = dict.splitWords();
+        } catch (const std::exception&) {
+            spans.clear();  // listed whole on this thread then
+        }
+    }
+    const bool inSpans = spans.size() > 1;
     std::optional<BlockWriter> writer;
-    if (writesToRegularFile(options.out)) {
+    if (!inSpans && writesToRegularFile(options.out)) {
         try {
             writer.emplace(options.out, 2 * kThreadedBlockSize);
             options.writer = &*writer;
@@ -137,14 +160,16 @@ bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
     try {
         if (mode == Mode::Annots)
             dict.forEachAnnot(writeAnnotLine, &options);
+        else if (inSpans)
+            listSpansInOrder(dict, spans, options, threads);
         else
             dict.forEachWord(dict.root, writeWordLine, &options);
     } catch (const std::exception& error) {
-        endLines(options);
+        endLines(options, writer ? &*writer : nullptr);
         std::fprintf(stderr, "%s\n", error.what());
         return false;
     }
-    endLines(options);
+    endLines(options, writer ? &*writer : nullptr);
     return true;
 }
 

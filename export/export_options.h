@@ -11,7 +11,7 @@
 
 namespace dictexport {
 
-class BlockWriter;
+class BlockSink;
 
 struct ExportOptions {
     bool encodeWords = false;    // words written encoded (hex or base64) or raw
@@ -25,12 +25,13 @@ struct ExportOptions {
     // Not settings: the formatter's state. Complete lines gather in `line`
     // and go to `out` together once `blockSize` bytes wait (flushLines), so
     // the stream sees large blocks; the buffer grows when a line does not
-    // fit. With a `writer`, the blocks go to `out` on the writer's thread,
-    // and each flush swaps the buffer for one the writer is done with.
+    // fit. With a `writer`, the blocks go to it instead (to `out` on a
+    // thread of its own, or in turn with other threads' blocks), and each
+    // flush swaps the buffer for one the writer is done with.
     std::string line;
     std::size_t lineUsed = 0;
     std::size_t blockSize = 64 * 1024;
-    BlockWriter* writer = nullptr;
+    BlockSink* writer = nullptr;
     // errno of the first block write that failed, 0 while none has; the
     // driver reports it once at the end.
     int writeError = 0;

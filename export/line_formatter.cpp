@@ -1,6 +1,6 @@
 #include "line_formatter.h"
 
-#include "block_writer.h"
+#include "block_sink.h"
 #include "export_options.h"
 #include "field_encoders.h"
 

@@ -5,6 +5,7 @@
 
 #include "compact_state.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -231,12 +232,23 @@ struct AnnotSource {
     }
 };
 
+// A callback stopped the enumeration at the word of `length` bytes at `word`.
+[[gnu::cold]] int32_t stopAt(const Spelled& start, const uint8_t* word, size_t length) {
+    if (start.stoppedAt) start.stoppedAt->assign(reinterpret_cast<const char*>(word), length);
+    return 0;
+}
+
 // The word being spelled; grows as deep as the longest word.
 struct WordBuffer {
     std::vector<uint8_t> bytes = std::vector<uint8_t>(64);
     uint8_t* at(size_t depth) {
         if (depth >= bytes.size()) bytes.resize(bytes.size() * 2);
         return bytes.data() + depth;
+    }
+    // Starts the word with what is spelled before the enumeration's state.
+    void begin(const Spelled& start) {
+        if (start.length > bytes.size()) bytes.resize(start.length);
+        if (start.length) std::memcpy(bytes.data(), start.prefix, start.length);
     }
 };
 
@@ -305,11 +317,12 @@ inline void openCompact(const uint8_t* state, CompactCursor<Outputs>& c, uint32_
 // state's cursor is a local; the stack holds the states above it that still
 // have arcs to take.
 template <bool Big, bool Wide, bool Outputs>
-int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, void* context) {
+int32_t enumerateCompact(const View& v, uint32_t state, const Spelled& start, WordCallback callback, void* context) {
     const uint8_t* fsa = v.fsa;
     AnnotSource annots{v};
     // The word and the stack grow by hand, so their sizes stay in registers.
-    std::vector<uint8_t> word(64);
+    std::vector<uint8_t> word(std::max<size_t>(64, 2 * size_t(start.length)));
+    if (start.length) std::memcpy(word.data(), start.prefix, start.length);
     uint8_t* spelled = word.data();
     size_t wordRoom = word.size();
     std::vector<CompactCursor<Outputs>> stack(64);
@@ -319,11 +332,12 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
     CompactCursor<Outputs> c;
     uint32_t finalOutput = 0;
     openCompact<false>(fsa + state, c, finalOutput);
-    c.depth = 0;
-    if constexpr (Outputs) c.sum = 0;
+    c.depth = start.length;
+    if constexpr (Outputs) c.sum = start.sum;
     if (c.head & format::kFinalBit) {
-        const AnnotRecord& r = annots.record(finalOutput);
-        if (callback(kNoBytes, 0, &r, context) == 0) return 0;
+        const AnnotRecord& r = annots.record(start.sum + finalOutput);
+        if (callback(start.length ? spelled : kNoBytes, int32_t(start.length), &r, context) == 0)
+            return stopAt(start, spelled, start.length);
     }
     if (c.label == c.labelsEnd) return 1;
     for (;;) {
@@ -367,7 +381,7 @@ int32_t enumerateCompact(const View& v, uint32_t state, WordCallback callback, v
         if constexpr (Outputs) c.sum = sum;
         if (c.head & format::kFinalBit) {
             const AnnotRecord& r = annots.record(sum + finalOutput);
-            if (callback(spelled, int32_t(depth + 1), &r, context) == 0) return 0;
+            if (callback(spelled, int32_t(depth + 1), &r, context) == 0) return stopAt(start, spelled, depth + 1);
         }
         if (c.label == c.labelsEnd) {
             if (top == 0) return 1;
@@ -414,9 +428,11 @@ inline uint32_t nextPackedArc(const uint8_t* checks, uint32_t c, uint32_t A) {
 // without outputs (check in the low byte, the target code above it), whose
 // probes compare check bytes only; otherwise any slot shape.
 template <bool Packed>
-int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, void* context) {
+int32_t enumerateSparse(const View& v, uint32_t code, const Spelled& start, WordCallback callback, void* context) {
     AnnotSource annots{v};
     WordBuffer word;
+    word.begin(start);
+    const size_t spelledBefore = start.length;
     using Frame = SparseFrame<!Packed>;
     std::vector<Frame> stack;
     auto payload = [&v](uint32_t slot) -> uint32_t {
@@ -427,10 +443,13 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
         }
     };
     if (code & 1) {
-        const AnnotRecord& r = annots.record(payload(code >> 1));
-        if (callback(kNoBytes, 0, &r, context) == 0) return 0;
+        const AnnotRecord& r = annots.record(start.sum + payload(code >> 1));
+        const uint8_t* bytes = spelledBefore ? word.bytes.data() : kNoBytes;
+        if (callback(bytes, int32_t(spelledBefore), &r, context) == 0) return stopAt(start, bytes, spelledBefore);
     }
-    stack.push_back(Frame{code >> 1, 1});
+    Frame first{code >> 1, 1};
+    if constexpr (!Packed) first.sum = start.sum;
+    stack.push_back(first);
     const uint32_t A = v.alphabetSize;
     while (!stack.empty()) {
         Frame& f = stack.back();
@@ -447,11 +466,12 @@ int32_t enumerateSparse(const View& v, uint32_t code, WordCallback callback, voi
         uint32_t target = payload(slot);
         uint64_t sum = 0;
         if constexpr (!Packed) sum = f.sum + v.output(slot);
-        size_t depth = stack.size();
+        size_t depth = spelledBefore + stack.size();
         *word.at(depth - 1) = v.alphabet[c - 1];
         if (target & 1) {
             const AnnotRecord& r = annots.record(sum + payload(target >> 1));
-            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0) return 0;
+            if (callback(word.bytes.data(), int32_t(depth), &r, context) == 0)
+                return stopAt(start, word.bytes.data(), depth);
         }
         Frame next{target >> 1, 1};
         if constexpr (!Packed) next.sum = sum;
@@ -492,14 +512,21 @@ int64_t lookup(const View& v, uint32_t state, const uint8_t* word, int32_t lengt
     return chooseLookup(v, slow).lookup(v, state, word, length);
 }
 
-int32_t enumerateWords(const View& v, uint32_t state, WordCallback callback, void* context) {
+int32_t enumerateWords(const View& v, uint32_t state, const Spelled& start, WordCallback callback, void* context) {
     if (v.sparse)
-        return v.packedSlots ? enumerateSparse<true>(v, state, callback, context)
-                             : enumerateSparse<false>(v, state, callback, context);
-    if (v.big) return enumerateCompact<true, false, true>(v, state, callback, context);
-    if (!v.wideTargets) return enumerateCompact<false, false, true>(v, state, callback, context);
-    return v.arcOutputs ? enumerateCompact<false, true, true>(v, state, callback, context)
-                        : enumerateCompact<false, true, false>(v, state, callback, context);
+        return v.packedSlots ? enumerateSparse<true>(v, state, start, callback, context)
+                             : enumerateSparse<false>(v, state, start, callback, context);
+    if (v.big) return enumerateCompact<true, false, true>(v, state, start, callback, context);
+    if (!v.wideTargets) return enumerateCompact<false, false, true>(v, state, start, callback, context);
+    return v.arcOutputs ? enumerateCompact<false, true, true>(v, state, start, callback, context)
+                        : enumerateCompact<false, true, false>(v, state, start, callback, context);
+}
+
+int32_t reportWord(const View& v, const Spelled& word, uint32_t finalOutput, WordCallback callback, void* context) {
+    AnnotSource annots{v};
+    const AnnotRecord& r = annots.record(word.sum + finalOutput);
+    if (callback(word.length ? word.prefix : kNoBytes, int32_t(word.length), &r, context) != 0) return 1;
+    return stopAt(word, word.prefix, word.length);
 }
 
 int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {
@@ -535,7 +562,7 @@ int64_t DictImpl::lookup(const uint8_t* word, int32_t length) const {
 int32_t DictImpl::forEachWord(uint32_t state, WordCallback callback, void* context) const {
     if (state != root && !isState(view_, state))
         throw Error(Error::Kind::BadInput, "invalid state " + std::to_string(state));
-    return enumerateWords(view_, state, callback, context);
+    return enumerateWords(view_, state, Spelled{}, callback, context);
 }
 
 int32_t DictImpl::forEachAnnot(AnnotCallback callback, void* context) const {

@@ -4,6 +4,8 @@
 #include "view.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace velkin::libtarvo {
 
@@ -22,7 +24,25 @@ struct LookupPath {
 };
 LookupPath chooseLookup(const View& view, bool slow);
 
-int32_t enumerateWords(const View& view, uint32_t state, WordCallback callback, void* context);
+// What is spelled before an enumeration's state: the words it lists begin
+// with `prefix`, and their numbers count `sum`, the outputs along its path.
+// A word a callback stops the enumeration at goes to `stoppedAt`, if set.
+struct Spelled {
+    const uint8_t* prefix = nullptr;
+    uint32_t length = 0;
+    uint64_t sum = 0;
+    std::string* stoppedAt = nullptr;
+};
+
+int32_t enumerateWords(const View& view, uint32_t state, const Spelled& start, WordCallback callback, void* context);
+// Calls back once for the word `word` that ends in a final state of final
+// output `finalOutput`. Returns 0 when the callback did.
+int32_t reportWord(const View& view, const Spelled& word, uint32_t finalOutput, WordCallback callback, void* context);
+
+// The spans of DictImpl::splitWords and the listing of one (spans.cpp).
+std::vector<WordSpan> splitWords(const View& view);
+int32_t enumerateSpan(const View& view, const WordSpan& span, WordCallback callback, void* context,
+                      std::string* stoppedAt);
 int32_t enumerateAnnots(const View& view, AnnotCallback callback, void* context);
 
 // Writes the dump form of FORMAT.md. Returns false when writing failed.
@@ -40,6 +60,9 @@ public:
     const HeaderRecord& header() const override { return view_.header; }
     int64_t lookup(const uint8_t* word, int32_t length) const override;
     int32_t forEachWord(uint32_t state, WordCallback callback, void* context) const override;
+    std::vector<WordSpan> splitWords() const override;
+    int32_t forEachWordIn(const WordSpan& span, WordCallback callback, void* context,
+                          std::string* stoppedAt) const override;
     int32_t forEachAnnot(AnnotCallback callback, void* context) const override;
 
     const View& view() const { return view_; }

@@ -44,6 +44,25 @@ public:
         return 1;
     }
 
+    // One span for each word, so that the driver lists them on its threads.
+    std::vector<WordSpan> splitWords() const override {
+        std::vector<WordSpan> spans;
+        for (int i = 0; i < count(); ++i) spans.push_back({kWords[i], true, 1, 0});
+        return spans;
+    }
+
+    int32_t forEachWordIn(const WordSpan& span, WordCallback callback, void* context, std::string*) const override {
+        for (int i = 0; i < count(); ++i) {
+            if (span.prefix != kWords[i]) continue;
+            AnnotRecord annot = annotation(i);
+            int32_t length = behaviour == "negative-word" && i == 2 ? -1 : int32_t(span.prefix.size());
+            if (behaviour == "library-error" && i == 2)
+                throw Error(Error::Kind::Damaged, "damaged transition at offset 123");
+            return callback(bytes(kWords[i]), length, &annot, context) == 0 ? 0 : 1;
+        }
+        return 1;
+    }
+
     int32_t forEachAnnot(AnnotCallback callback, void* context) const override {
         for (int i = 0; i < count(); ++i) {
             if (behaviour == "library-error" && i == 2)
@@ -71,6 +90,8 @@ private:
 };
 
 } // namespace
+
+std::vector<WordSpan> spansAfter(const WordSpan&, const std::string&) { return {}; }  // each span is one word
 
 Error::Error(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
 

@@ -694,6 +694,78 @@ TEST(Enumeration, StopsWhenTheCallbackReturnsZero) {
     }
 }
 
+// ---- Spans ----
+
+// Lists spans as a listing on several threads does: each span is stopped
+// after every `step` words and the rest of it, cut by spansAfter, listed next.
+std::vector<Word> wordsOfSpans(const Dict& dict, std::vector<WordSpan> spans, size_t step) {
+    std::vector<Word> words;
+    std::vector<WordSpan> queue(spans.rbegin(), spans.rend());  // the next span last
+    while (!queue.empty()) {
+        WordSpan span = std::move(queue.back());
+        queue.pop_back();
+        Collector c;
+        c.stopAfter = step;
+        std::string stoppedAt = "unset";
+        int32_t listed = dict.forEachWordIn(span, collectWord, &c, &stoppedAt);
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        if (listed == 1) continue;
+        EXPECT_EQ(stoppedAt, c.words.back().word);
+        std::vector<WordSpan> rest = spansAfter(span, stoppedAt);
+        queue.insert(queue.end(), rest.rbegin(), rest.rend());
+    }
+    return words;
+}
+
+TEST(RandomDictionaries, SpansListTheWordsInOrder) {
+    std::vector<Sample> samples = smallSamples();
+    samples.push_back(bigSamples()[0]);
+    samples.push_back(bigSamples()[2]);
+    for (const Sample& s : samples) {
+        for (const Variant& v : kVariants) {
+            SCOPED_TRACE(s.name + ", " + v.name);
+            MemorySource source(build(s, v));
+            auto dict = openDict(source, false);
+            const std::vector<Word> all = wordsFrom(*dict, dict->root);
+            const std::vector<WordSpan> spans = dict->splitWords();
+            if (s.entries.size() > 1000) {
+                EXPECT_GT(spans.size(), 100u);
+            }
+            for (size_t step : {SIZE_MAX, size_t(1), size_t(7)}) {
+                ASSERT_EQ(wordsOfSpans(*dict, spans, step), all) << "step " << step;
+            }
+        }
+    }
+}
+
+TEST(Spans, RangesAndTheWordsAfterOne) {
+    Sample s = fromMap("prefixes", {{"", 0}, {"a", 1}, {"ab", 2}, {"abc", 0}, {"ab\xff", 1}, {"b", 2}, {"\xff\xff", 0}},
+                       {"x", "y", "z"}, false);
+    MemorySource source(build(s, kVariants[0]));
+    auto dict = openDict(source, false);
+    auto spelled = [&](const WordSpan& span) {
+        std::string out;
+        for (const Word& w : wordsOfSpans(*dict, {span}, SIZE_MAX)) out += "[" + printable(w.word) + "]";
+        return out;
+    };
+    EXPECT_EQ(spelled({""}), "[][a][ab][abc][ab\\xFF][b][\\xFF\\xFF]");
+    EXPECT_EQ(spelled({"", false, 'a', 'b'}), "[a][ab][abc][ab\\xFF][b]");
+    EXPECT_EQ(spelled({"ab", true, 1, 0}), "[ab]");
+    EXPECT_EQ(spelled({"ab", false, 'd', 255}), "[ab\\xFF]");
+    EXPECT_EQ(spelled({"zz"}), "");
+    // After "abc": its own continuations, then the bytes after 'c' at "ab",
+    // then those after 'b' at "a", then those after 'a' at the root.
+    std::vector<WordSpan> rest = spansAfter(WordSpan{}, "abc");
+    ASSERT_EQ(rest.size(), 4u);
+    std::string after;
+    for (const WordSpan& span : rest) after += spelled(span);
+    EXPECT_EQ(after, "[ab\\xFF][b][\\xFF\\xFF]");
+    EXPECT_TRUE(spansAfter({"", false, 0, 0xff}, "\xff\xff").size() == 1u) << "only the word's own continuations";
+    EXPECT_TRUE(spansAfter({"ab", true, 1, 0}, "ab").empty());
+    EXPECT_THROW(spansAfter({"ab"}, "b"), Error);
+    EXPECT_THROW(spansAfter({"", false, 'a', 'a'}, "b"), Error);
+}
+
 // A word of a megabyte: the enumeration must not recurse per letter.
 TEST(LongWords, MegabyteWordsEnumerateAndLookUp) {
     std::mt19937 rng(5);

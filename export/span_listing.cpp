@@ -36,6 +36,7 @@ constexpr int kCutHere = -1;
 struct Block {
     std::string bytes;
     std::size_t used;
+    std::size_t counted = 0;  // its share of waitingBytes_
 };
 
 // A span not yet wholly handed on, in the order of the listing.
@@ -149,7 +150,7 @@ void SpanOrder::handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& re
         for (Block& block : blocks) handOn(block.bytes, block.used);
         lock.lock();
         for (Block& block : blocks) {
-            waitingBytes_ -= block.bytes.capacity();
+            waitingBytes_ -= block.counted;
             if (spare_.size() < 4 && block.bytes.capacity() > kCopiedTail) spare_.push_back(std::move(block.bytes));
         }
         if (out_.writeError != 0) stopped_ = true;
@@ -181,7 +182,8 @@ void SpanOrder::submit(Record record, std::string& block, std::size_t used) {
             spare_.pop_back();
         }
     }
-    waitingBytes_ += waiting.bytes.capacity();
+    waiting.counted = waiting.bytes.capacity();
+    waitingBytes_ += waiting.counted;
     record->waiting.push_back(std::move(waiting));
     changed_.wait(lock, [&] { return record == records_.begin() || waitingBytes_ <= kWaitingBytes || stopped_; });
     if (record == records_.begin() && !stopped_) handOnWaiting(lock, *record);

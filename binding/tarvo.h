@@ -182,8 +182,8 @@ public:
     virtual int32_t forEachWord(uint32_t state, WordCallback callback, void* context) const = 0;
     /* Spans that together hold every word from the root once: listed one
      * after another they give forEachWord's words in its order. They let a
-     * listing spell its parts on several threads at once; there are about a
-     * thousand where the words allow. */
+     * listing spell its parts on several threads at once; there are at least
+     * 64 where the words allow. */
     virtual std::vector<WordSpan> splitWords() const = 0;
     /* Calls back once per word of `span`, in forEachWord's order. Calls may
      * run on several threads at once. Returns 0 when a callback stopped it,

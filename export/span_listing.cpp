@@ -3,12 +3,16 @@
 #include "block_sink.h"
 #include "line_formatter.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <list>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -20,18 +24,23 @@ namespace {
 using velkin::libtarvo::Dict;
 using velkin::libtarvo::WordSpan;
 
-// Blocks of spans listed ahead wait in memory up to this many bytes; then
-// their thread waits until its span's turn comes.
+// Blocks of spans listed ahead wait in memory up to about this many bytes;
+// past it, a thread whose blocks would wait behind others' stops its span
+// and takes up one nearer the first.
 constexpr std::size_t kWaitingBytes = 4 << 20;
 
 // A short last block of a span waits as a copy of its lines rather than in a
-// buffer that a whole block fills.
-constexpr std::size_t kCopiedTail = 16 * 1024;
+// buffer that a whole block fills, and goes out together with its neighbours.
+constexpr std::size_t kShortBlock = 16 * 1024;
 
-// What the sink answers a block with when another thread has no span left to
-// list: the enumeration stops after the word just written, and the rest of
-// its span is cut into spans that both can take.
+// What the sink answers a block with when the enumeration is to stop after
+// the word just written; the rest of its span is cut into spans of their own.
 constexpr int kCutHere = -1;
+
+// The rest of a span is cut after a word at most this many bytes past the
+// span's prefix: cutting makes a span for each of those bytes, each with a
+// prefix as long, so after a longer word the thread lists the rest itself.
+constexpr std::size_t kDeepestCut = 256;
 
 struct Block {
     std::string bytes;
@@ -52,6 +61,23 @@ struct SpanRecord {
 
 using Record = std::list<SpanRecord>::iterator;
 
+class SpanOrder;
+
+// The formatter's writer while a thread lists a span.
+class SpanSink final : public BlockSink {
+public:
+    explicit SpanSink(SpanOrder& order) : order_(order) {}
+    void submit(std::string& block, std::size_t used) override;
+    int error() override;
+
+    Record record;
+    bool tooFarAhead = false;  // the span is to stop: its blocks would wait behind others'
+    bool whole = false;        // the span is listed to its end, whatever others want
+
+private:
+    SpanOrder& order_;
+};
+
 // The spans' order and their blocks. One thread at a time hands blocks on:
 // the one listing the first span (the head), or the one that completed the
 // span before it, which then hands on the spans completed since.
@@ -59,7 +85,8 @@ class SpanOrder {
 public:
     // Made on the calling thread before any other lists: each thread's
     // formatter starts from a copy of `out`'s settings.
-    SpanOrder(const Dict& dict, const std::vector<WordSpan>& spans, ExportOptions& out) : dict_(dict), out_(out), settings_(out) {
+    SpanOrder(const Dict& dict, const std::vector<WordSpan>& spans, ExportOptions& out)
+        : dict_(dict), out_(out), settings_(out) {
         settings_.line = std::string();
         settings_.lineUsed = 0;
         settings_.writeError = 0;
@@ -75,65 +102,85 @@ public:
         return out_.writeError == 0 ? 1 : 0;
     }
 
-    void submit(Record record, std::string& block, std::size_t used);
-    int error();
+    void submit(SpanSink& sink, std::string& block, std::size_t used);
+
+    // Read at every block: no lock.
+    int error(const SpanSink& sink) const {
+        if (stopped_.load(std::memory_order_relaxed)) return ECANCELED;
+        if (sink.whole) return 0;
+        return sink.tooFarAhead || wanting_.load(std::memory_order_relaxed) > 0 ? kCutHere : 0;
+    }
 
 private:
     bool claim(Record& record);
+    bool waitsBehind(Record record) const;
     void complete(Record record, std::exception_ptr error);
     void cutRest(Record record, const std::string& stoppedAt);
+    void listRest(SpanSink& sink, ExportOptions& mine, const std::string& stoppedAt);
     void handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& record);
     void handOn(std::string& block, std::size_t used);
     void advanceHead(std::unique_lock<std::mutex>& lock);
+    void stop() { stopped_.store(true, std::memory_order_relaxed); }
+    void wake() {
+        if (wanting_.load(std::memory_order_relaxed) > 0) changed_.notify_all();
+    }
 
     const Dict& dict_;
     ExportOptions& out_;  // its stream or writer takes the blocks; used by the one handing on
     ExportOptions settings_;
     std::mutex mutex_;
-    std::condition_variable changed_;  // the head moved, a span was completed or cut
+    std::condition_variable changed_;  // spans were cut or completed, or blocks went out
     std::list<SpanRecord> records_;
     std::size_t listing_ = 0;          // spans claimed and not complete
-    unsigned idle_ = 0;                // threads waiting for a span to claim
     std::size_t waitingBytes_ = 0;
     std::vector<std::string> spare_;   // buffers handed on, for reuse
-    bool stopped_ = false;             // a write failed, or a span raised an error
+    std::atomic<unsigned> wanting_{0}; // threads waiting for a span they may claim
+    std::atomic<bool> stopped_{false}; // a write failed, or a span raised an error
     std::exception_ptr firstError_;
 };
 
-// The formatter's writer while a thread lists a span.
-class SpanSink final : public BlockSink {
-public:
-    explicit SpanSink(SpanOrder& order) : order_(order) {}
-    void submit(std::string& block, std::size_t used) override { order_.submit(record, block, used); }
-    int error() override { return order_.error(); }
+void SpanSink::submit(std::string& block, std::size_t used) { order_.submit(*this, block, used); }
+int SpanSink::error() { return order_.error(*this); }
 
-    Record record;
-
-private:
-    SpanOrder& order_;
-};
+// Whether blocks of `record` would wait behind blocks already waiting, once
+// the waiting ones are too many: then the thread lists nearer the head.
+bool SpanOrder::waitsBehind(Record record) const {
+    if (waitingBytes_ <= kWaitingBytes) return false;
+    for (auto r = records_.begin(); r != record; ++r)
+        if (!r->waiting.empty() || r->complete) return true;
+    return false;
+}
 
 // The first span not claimed, in order, so that the head is always being
-// listed or complete; waits while others list and may cut theirs.
+// listed or complete; waits while none may be claimed and others list.
 bool SpanOrder::claim(Record& record) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        if (stopped_) return false;
-        for (Record r = records_.begin(); r != records_.end(); ++r) {
-            if (r->claimed) continue;
+        if (stopped_.load(std::memory_order_relaxed)) return false;
+        auto r = std::find_if(records_.begin(), records_.end(), [](const SpanRecord& s) { return !s.claimed; });
+        if (r != records_.end() && !waitsBehind(r)) {
             r->claimed = true;
             ++listing_;
             record = r;
             return true;
         }
-        if (listing_ == 0) return false;
-        ++idle_;
+        if (listing_ == 0) return false;  // nothing claimed is left to cut
+        wanting_.fetch_add(1, std::memory_order_relaxed);
         changed_.wait(lock);
-        --idle_;
+        wanting_.fetch_sub(1, std::memory_order_relaxed);
     }
 }
 
+// Short blocks gather in the output's own buffer and go out together.
 void SpanOrder::handOn(std::string& block, std::size_t used) {
+    if (used < kShortBlock) {
+        if (out_.line.size() < out_.lineUsed + used) out_.line.resize(std::max(out_.lineUsed + used, out_.blockSize));
+        std::memcpy(out_.line.data() + out_.lineUsed, block.data(), used);
+        out_.lineUsed += used;
+        if (out_.lineUsed >= out_.blockSize) flushLines(out_);
+        return;
+    }
+    flushLines(out_);
     std::swap(out_.line, block);
     out_.lineUsed = used;
     flushLines(out_);
@@ -151,28 +198,25 @@ void SpanOrder::handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& re
         lock.lock();
         for (Block& block : blocks) {
             waitingBytes_ -= block.counted;
-            if (spare_.size() < 4 && block.bytes.capacity() > kCopiedTail) spare_.push_back(std::move(block.bytes));
+            if (spare_.size() < 4 && block.bytes.size() > kShortBlock) spare_.push_back(std::move(block.bytes));
         }
-        if (out_.writeError != 0) stopped_ = true;
+        if (out_.writeError != 0) stop();
+        wake();
     }
-    changed_.notify_all();
 }
 
-void SpanOrder::submit(Record record, std::string& block, std::size_t used) {
+void SpanOrder::submit(SpanSink& sink, std::string& block, std::size_t used) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (stopped_) return;  // the lines are not wanted
-    if (record == records_.begin()) {
-        handOnWaiting(lock, *record);
+    if (stopped_.load(std::memory_order_relaxed)) return;  // the lines are not wanted
+    if (sink.record == records_.begin()) {
+        handOnWaiting(lock, *sink.record);
         lock.unlock();
         handOn(block, used);
-        if (out_.writeError != 0) {
-            lock.lock();
-            stopped_ = true;
-        }
+        if (out_.writeError != 0) stop();
         return;
     }
     Block waiting{std::string(), used};
-    if (used <= kCopiedTail) {
+    if (used <= kShortBlock) {
         waiting.bytes.assign(block.data(), used);
     } else {
         waiting.bytes = std::move(block);
@@ -184,15 +228,8 @@ void SpanOrder::submit(Record record, std::string& block, std::size_t used) {
     }
     waiting.counted = waiting.bytes.capacity();
     waitingBytes_ += waiting.counted;
-    record->waiting.push_back(std::move(waiting));
-    changed_.wait(lock, [&] { return record == records_.begin() || waitingBytes_ <= kWaitingBytes || stopped_; });
-    if (record == records_.begin() && !stopped_) handOnWaiting(lock, *record);
-}
-
-int SpanOrder::error() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopped_) return ECANCELED;
-    return idle_ > 0 ? kCutHere : 0;
+    sink.record->waiting.push_back(std::move(waiting));
+    if (waitsBehind(sink.record)) sink.tooFarAhead = true;
 }
 
 void SpanOrder::complete(Record record, std::exception_ptr error) {
@@ -201,7 +238,7 @@ void SpanOrder::complete(Record record, std::exception_ptr error) {
     record->error = error;
     --listing_;
     if (record == records_.begin()) advanceHead(lock);
-    changed_.notify_all();
+    wake();
 }
 
 // The span was stopped after `stoppedAt`: the rest of it follows it as
@@ -213,16 +250,44 @@ void SpanOrder::cutRest(Record record, const std::string& stoppedAt) {
     for (WordSpan& span : rest) records_.emplace(after, std::move(span));
 }
 
+// Words up to `after` were written already: they are passed over, and from
+// the first one past it each goes to the formatter.
+struct PastWord {
+    ExportOptions& options;
+    const std::string& after;
+    bool reached = false;
+};
+
+int32_t writeWordPast(const uint8_t* word, int32_t length, const velkin::libtarvo::AnnotRecord* annot, void* context) {
+    PastWord& past = *static_cast<PastWord*>(context);
+    if (!past.reached && length >= 0) {
+        std::string_view spelled(reinterpret_cast<const char*>(word), std::size_t(length));
+        if (spelled <= std::string_view(past.after)) return 1;
+        past.reached = true;
+    }
+    return writeWordLine(word, length, annot, &past.options);
+}
+
+// The span stopped after a word too long to cut after: this thread lists the
+// rest of it itself, spelling the words before again without writing them.
+void SpanOrder::listRest(SpanSink& sink, ExportOptions& mine, const std::string& stoppedAt) {
+    mine.writeError = 0;
+    sink.whole = true;
+    PastWord past{mine, stoppedAt};
+    dict_.forEachWordIn(sink.record->span, writeWordPast, &past, nullptr);
+    sink.whole = false;
+}
+
 // The head span is complete: its blocks and those of the complete spans
 // after it go on, up to a span still being listed, whose thread hands on its
-// own blocks once it finds its turn has come.
+// own blocks at its next block.
 void SpanOrder::advanceHead(std::unique_lock<std::mutex>& lock) {
-    while (!stopped_ && !records_.empty() && records_.front().complete) {
+    while (!stopped_.load(std::memory_order_relaxed) && !records_.empty() && records_.front().complete) {
         SpanRecord& front = records_.front();
         handOnWaiting(lock, front);
         if (front.error) {
             firstError_ = front.error;
-            stopped_ = true;
+            stop();
         }
         records_.pop_front();
     }
@@ -236,11 +301,15 @@ void SpanOrder::work() {
     Record record;
     while (claim(record)) {
         sink.record = record;
+        sink.tooFarAhead = false;
+        sink.whole = false;
         std::exception_ptr error;
         try {
             if (dict_.forEachWordIn(record->span, writeWordLine, &mine, &stoppedAt) == 0 &&
-                mine.writeError == kCutHere)
-                cutRest(record, stoppedAt);
+                mine.writeError == kCutHere) {
+                if (stoppedAt.size() - record->span.prefix.size() <= kDeepestCut) cutRest(record, stoppedAt);
+                else listRest(sink, mine, stoppedAt);
+            }
         } catch (...) {
             error = std::current_exception();
         }

@@ -14,7 +14,7 @@ namespace {
 
 // Spans for a few threads to start from; a listing that finds them uneven
 // cuts the rest of a span further as it goes (spansAfter).
-constexpr size_t kSpans = 256;
+constexpr size_t kSpans = 64;
 // Splitting stops this deep, so that a dictionary of a few long words does
 // not copy long prefixes level after level.
 constexpr size_t kSplitDepth = 32;
@@ -54,6 +54,27 @@ StateInfo readState(const View& v, uint32_t state) {
     return info;
 }
 
+// The arc of `state` labelled `label`, if there is one.
+bool findArc(const View& v, uint32_t state, uint8_t label, Arc& arc) {
+    if (v.sparse) {
+        uint32_t c = v.labelCode[label];
+        uint32_t slot = (state >> 1) + c;
+        if (c == 0 || v.check(slot) != c) return false;
+        arc = {label, v.payload(slot), v.output(slot)};
+        return true;
+    }
+    CompactState s;
+    decodeCompact(v.fsa, state, s);
+    const uint8_t* out = s.outs;
+    for (uint32_t k = 0; k < s.n; ++k) {
+        uint32_t output = nextOutput(s, out);
+        if (s.labels[k] != label) continue;
+        arc = {label, compactTarget(s, k, v.big), output};
+        return true;
+    }
+    return false;
+}
+
 struct OpenSpan {
     WordSpan span;
     uint32_t state;  // where span.prefix leads
@@ -73,14 +94,17 @@ bool splitSpan(const View& v, const OpenSpan& open, std::vector<OpenSpan>& into)
 
 } // namespace
 
-// Level by level, so that every part of the word list is split about as deep.
+// Level by level from the root, so that the first parts are split no deeper
+// than the later ones.
 std::vector<WordSpan> splitWords(const View& v) {
     std::vector<OpenSpan> level{{WordSpan{}, v.root()}};
     for (size_t depth = 0; depth < kSplitDepth && level.size() < kSpans; ++depth) {
         std::vector<OpenSpan> next;
         bool split = false;
         for (const OpenSpan& open : level) {
-            if (wholeSubtree(open.span) && splitSpan(v, open, next)) split = true;
+            // Once there are enough, the rest stay whole: a listing cuts
+            // what turns out large as it goes.
+            if (next.size() < kSpans && wholeSubtree(open.span) && splitSpan(v, open, next)) split = true;
             else next.push_back(open);
         }
         if (!split) break;
@@ -99,13 +123,10 @@ int32_t enumerateSpan(const View& v, const WordSpan& span, WordCallback callback
     Spelled start{prefix, uint32_t(span.prefix.size()), 0, stoppedAt};
     uint32_t state = v.root();
     for (uint8_t byte : span.prefix) {
-        StateInfo info = readState(v, state);
-        const Arc* taken = nullptr;
-        for (const Arc& arc : info.arcs)
-            if (arc.label == byte) taken = &arc;
-        if (taken == nullptr) return 1;  // no word begins so
-        start.sum += taken->output;
-        state = taken->target;
+        Arc taken;
+        if (!findArc(v, state, byte, taken)) return 1;  // no word begins so
+        start.sum += taken.output;
+        state = taken.target;
     }
     if (wholeSubtree(span)) return enumerateWords(v, state, start, callback, context);
     StateInfo info = readState(v, state);

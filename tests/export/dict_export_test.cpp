@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -186,6 +187,39 @@ TEST(ExportLarge, ListingCrossesStreamBuffers) {
     std::string out = dir.file("large.out");
     EXPECT_EQ(exportWith({"-d", dict, "-o", out}).status, 0);
     EXPECT_TRUE(readFile(out) == words) << "file listing differs from the word list";
+}
+
+// Word lists whose listing the threads share unevenly: one first byte
+// holding most words, with more lines after it than may wait in memory, and
+// words too long to cut the rest of a span after. The listing must still be
+// the list, byte for byte, however the threads meet.
+TEST(ExportLarge, UnevenSpansAndLongWordsListInOrder) {
+    std::string heavy;
+    char line[32];
+    for (int c = '0'; c <= '~'; ++c) {
+        if (!std::isalnum(c) && c < '{') continue;
+        for (int i = 0, count = c == 'a' ? 500000 : c > 'a' ? 20000 : 2000; i < count; ++i) {
+            std::snprintf(line, sizeof line, "%c%06d\n", c, i);
+            heavy += line;
+        }
+    }
+    std::string longWords;
+    for (int first = 0; first < 8; ++first)
+        for (int second = 0; second < 100; ++second) {
+            std::snprintf(line, sizeof line, "%c%03d", '0' + first, second);
+            longWords += line + std::string(3000, char('a' + (first + second) % 26)) + "\n";
+        }
+    const std::pair<const char*, const std::string*> lists[] = {{"heavy", &heavy}, {"long", &longWords}};
+    TempDir dir;
+    for (const auto& [name, list] : lists) {
+        SCOPED_TRACE(name);
+        std::string dict = buildDict(dir, name, *list, {});
+        for (int run = 0; run < 3; ++run) {
+            RunResult r = exportWith({"-d", dict});
+            EXPECT_EQ(r.status, 0) << r.err;
+            ASSERT_TRUE(r.out == *list) << "listing differs from the word list";
+        }
+    }
 }
 
 TEST(ExportUsage, UsageOnStandardOutputWithStatusZero) {

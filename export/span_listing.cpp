@@ -42,6 +42,11 @@ constexpr int kCutHere = -1;
 // prefix as long, so after a longer word the thread lists the rest itself.
 constexpr std::size_t kDeepestCut = 256;
 
+// Buffers handed on are kept for threads whose blocks go to wait, so that
+// they do not fault in new memory block after block; as many as the
+// waiting blocks may fill.
+constexpr std::size_t kSpareBuffers = 64;
+
 struct Block {
     std::string bytes;
     std::size_t used;
@@ -164,7 +169,10 @@ bool SpanOrder::claim(Record& record) {
             record = r;
             return true;
         }
-        if (listing_ == 0) return false;  // nothing claimed is left to cut
+        // With nothing left to claim or cut, the listing is done. A span
+        // that may not be claimed yet becomes claimable once the blocks
+        // before it, which another thread is handing on, are out.
+        if (r == records_.end() && listing_ == 0) return false;
         wanting_.fetch_add(1, std::memory_order_relaxed);
         changed_.wait(lock);
         wanting_.fetch_sub(1, std::memory_order_relaxed);
@@ -198,7 +206,7 @@ void SpanOrder::handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& re
         lock.lock();
         for (Block& block : blocks) {
             waitingBytes_ -= block.counted;
-            if (spare_.size() < 4 && block.bytes.size() > kShortBlock) spare_.push_back(std::move(block.bytes));
+            if (spare_.size() < kSpareBuffers && block.bytes.size() > kShortBlock) spare_.push_back(std::move(block.bytes));
         }
         if (out_.writeError != 0) stop();
         wake();

@@ -2,6 +2,7 @@
 
 #include "block_sink.h"
 #include "line_formatter.h"
+#include "libtarvo/start_elsewhere.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +12,6 @@
 #include <exception>
 #include <list>
 #include <mutex>
-#include <pthread.h>
-#include <sched.h>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -334,41 +333,17 @@ void SpanOrder::work() {
     }
 }
 
-// A new thread tends to wait on its creator's processor for a few
-// milliseconds before another takes it: it is moved off that processor at
-// once, and gives itself back every allowed processor once it runs.
-void startElsewhere(std::thread& thread, const cpu_set_t& allowed) {
-    const int here = sched_getcpu();
-    cpu_set_t others = allowed;
-    if (here < 0 || !CPU_ISSET(here, &others)) return;
-    CPU_CLR(here, &others);
-    if (CPU_COUNT(&others) > 0) pthread_setaffinity_np(thread.native_handle(), sizeof others, &others);
-}
-
 } // namespace
 
 int32_t listSpansInOrder(const Dict& dict, const std::vector<WordSpan>& spans, ExportOptions& options,
                          unsigned threads) {
     SpanOrder order(dict, spans, options);
     std::vector<std::thread> helpers;
-    cpu_set_t allowed;
-    const bool steer = pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) == 0;
-    std::atomic<unsigned> steered{0};  // helpers moved off this processor so far
     for (unsigned i = 1; i < threads; ++i) {
         try {
-            helpers.emplace_back([&order, &allowed, &steered, steer, i] {
-                if (steer) {
-                    while (steered.load(std::memory_order_acquire) < i) std::this_thread::yield();
-                    pthread_setaffinity_np(pthread_self(), sizeof allowed, &allowed);
-                }
-                order.work();
-            });
+            helpers.push_back(velkin::threads::startElsewhere([&order] { order.work(); }));
         } catch (const std::system_error&) {
             break;  // no more threads to be had: fewer list
-        }
-        if (steer) {
-            startElsewhere(helpers.back(), allowed);
-            steered.store(i, std::memory_order_release);
         }
     }
     order.work();

@@ -3,11 +3,14 @@
 #include "view.h"
 
 #include "compact_state.h"
+#include "start_elsewhere.h"
 
 #include <algorithm>
 #include <cstring>
 #include <future>
 #include <bit>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace velkin::libtarvo {
@@ -64,23 +67,38 @@ void readAnnotations(View& v) {
     if (previous != v.annotDataSize) damaged("annotation index does not end at the section's end");
 }
 
-// Compact layout: one pass over the states in file order. Targets point
-// forward, which makes the automaton acyclic; a bitmap of the targets seen so
-// far catches a target that lands inside a state instead of at its start.
+// What a pass over states found, for the checks that need every state.
+struct CompactPass {
+    uint64_t transitions = 0;
+    unsigned widest = 0;
+    const uint8_t* lastField = nullptr;  // the last place a listing loads a target field from
+    bool arcOutputs = false;
+    uint32_t end = 0;                     // where the pass's last state ends
+};
+
+// Compact layout: one pass over the states in file order, from the state at
+// `from` to the first that ends at or past `to`. Targets point forward, which
+// makes the automaton acyclic; a bitmap of the targets seen so far catches a
+// target that lands inside a state instead of at its start. `starts`, when
+// given, gets a mark at every state the pass reads.
 template <bool Big, bool DelayFar>
-void validateCompact(View& v) {
+CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, std::vector<uint64_t>& targeted,
+                               std::vector<uint64_t>* starts) {
     const uint8_t* fsa = v.fsa;
     const uint32_t size = v.fsaSize;
     const uint8_t* end = fsa + size;
     const uint8_t* fileEnd = v.file + v.size;
-    std::vector<uint64_t> targeted((uint64_t(size) + 63) / 64, 0);
+    auto markStart = [&](uint32_t state) {
+        if (starts) (*starts)[state >> 6] |= uint64_t(1) << (state & 63);
+    };
+    bool arcOutputs = false;
     bool inAlphabet[256] = {};
     for (uint32_t i = 0; i < v.alphabetSize; ++i) inAlphabet[v.alphabet[i]] = true;
 
     uint64_t transitions = 0;
     unsigned widest = 0;
     const uint8_t* lastField = nullptr;  // the last place a listing loads a target field from
-    uint32_t o = 0;
+    uint32_t o = from;
     // In a large automaton far targets miss the cache, so marking them is
     // delayed: each is prefetched and marked a few far targets later, and
     // always before the pass gets within half the near distance of it.
@@ -127,7 +145,7 @@ void validateCompact(View& v) {
         }
         return format::getVarint(p, end, value);
     };
-    while (o < size) {
+    while (o < to) {
         while (queued && queue[head].from + kNear / 2 <= o) {
             apply(queue[head].target);
             head = (head + 1) % kQueue;
@@ -137,13 +155,14 @@ void validateCompact(View& v) {
         // final, no output. A run of them is checked in a tight loop, up to
         // where a delayed mark is due; the general path below reports faults.
         {
-            uint64_t limit = size > 2 ? size - 2 : 0;
+            uint64_t limit = std::min<uint64_t>(size > 2 ? size - 2 : 0, to);
             if (queued) limit = std::min<uint64_t>(limit, queue[head].from + kNear / 2);
             uint32_t at = o;
             uint64_t chains = 0;
             while (at < limit && fsa[at] == 1) {
                 uint32_t inside = at + 1;
                 if (!inAlphabet[fsa[inside]] || (targeted[inside >> 6] >> (inside & 63) & 1)) break;
+                markStart(at);
                 ++chains;
                 at += 2;
             }
@@ -154,6 +173,7 @@ void validateCompact(View& v) {
                 continue;
             }
         }
+        markStart(o);
         const uint8_t* p = fsa + o;
         uint8_t h = *p++;
         unsigned width = (h >> format::kWidthShift) & 7;
@@ -178,7 +198,7 @@ void validateCompact(View& v) {
         const uint8_t* targets = p + n;
         const uint8_t* outs = targets + uint64_t(n) * width;
         if (h & format::kOutputsBit) {
-            v.arcOutputs = true;
+            arcOutputs = true;
             for (uint32_t k = 0; k < n; ++k) {
                 uint32_t output;
                 if (!varint(outs, output)) damaged(at("state", o) + " has a bad arc output");
@@ -233,11 +253,107 @@ void validateCompact(View& v) {
         if (n > 0 && width > widest) widest = width;
         o = stateEnd;
     }
-    if (transitions != uint64_t(v.header.transCount)) damaged("transition count disagrees with the header");
-    if (int32_t(widest) != v.header.destSize) damaged("target width disagrees with the header");
+    return {transitions, widest, lastField, arcOutputs, o};
+}
+
+// The checks that need every state, and what the view keeps of the pass.
+template <bool Big>
+void finishCompact(View& v, const CompactPass& pass) {
+    if (pass.transitions != uint64_t(v.header.transCount)) damaged("transition count disagrees with the header");
+    if (int32_t(pass.widest) != v.header.destSize) damaged("target width disagrees with the header");
+    v.arcOutputs = pass.arcOutputs;
     // Target fields may then be loaded as four bytes and cut down.
+    const uint8_t* fileEnd = v.file + v.size;
     v.wideTargets = !Big && std::endian::native == std::endian::little &&
-                    (lastField == nullptr || lastField + 4 <= fileEnd);
+                    (pass.lastField == nullptr || pass.lastField + 4 <= fileEnd);
+}
+
+template <bool Big, bool DelayFar>
+void validateCompact(View& v) {
+    std::vector<uint64_t> targeted((uint64_t(v.fsaSize) + 63) / 64, 0);
+    finishCompact<Big>(v, checkCompactStates<Big, DelayFar>(v, 0, v.fsaSize, targeted, nullptr));
+}
+
+// The middle target of the root nearest the automaton's middle, or 0 when
+// none lies near it: where a second pass may start.
+uint32_t splitPoint(const View& v) {
+    // The root is read before any check: only a head that the bytes after
+    // it can hold is decoded (no final output, no arc outputs); any other
+    // root leaves the file to the one pass.
+    const uint8_t h = v.fsa[0];
+    const unsigned width = (h >> format::kWidthShift) & 7;
+    const uint8_t* p = v.fsa + 1;
+    uint32_t n = h & format::kCountMask;
+    if (n == format::kCountEscape) {
+        uint32_t more;
+        if (!format::getVarint(p, v.fsa + v.fsaSize, more) || more > 256) return 0;
+        n += more;
+    }
+    if ((h & (format::kFinalBit | format::kOutputsBit)) || width == 0 || width > 4 ||
+        uint64_t(p - v.fsa) + uint64_t(n) * (1 + width) > v.fsaSize)
+        return 0;
+    CompactState root;
+    decodeCompact(v.fsa, 0, root);
+    uint32_t best = 0;
+    const uint64_t middle = v.fsaSize / 2;
+    for (uint32_t k = 0; k < root.n; ++k) {
+        uint64_t t = compactTarget(root, k, v.big);
+        if (t < v.fsaSize / 4 || t > v.fsaSize - v.fsaSize / 4) continue;
+        if (best == 0 || (t > middle ? t - middle : middle - t) < (best > middle ? best - middle : middle - best))
+            best = uint32_t(t);
+    }
+    return best;
+}
+
+// A sound file is checked in two halves at once, the second from a target of
+// the root. Any doubt (a fault in either half, the first half not ending at
+// that target, a target of the first landing inside a state of the second)
+// sends the file through the one pass above, so that a damaged file gets
+// the same report either way.
+template <bool Big>
+void validateCompactInHalves(View& v) {
+    const uint32_t size = v.fsaSize;
+    const size_t words = (uint64_t(size) + 63) / 64;
+    const uint32_t middle = splitPoint(v);
+    if (middle == 0) return validateCompact<Big, false>(v);
+    std::vector<uint64_t> firstMarks(words, 0), secondMarks(words, 0), secondStarts(words, 0);
+    CompactPass second;
+    bool secondSound = false;
+    std::thread other;
+    try {
+        other = threads::startElsewhere([&] {
+            try {
+                second = checkCompactStates<Big, false>(v, middle, size, secondMarks, &secondStarts);
+                secondSound = true;
+            } catch (...) {
+                // the one pass below reports it
+            }
+        });
+    } catch (const std::system_error&) {
+        return validateCompact<Big, false>(v);
+    }
+    bool sound = false;
+    CompactPass first;
+    try {
+        first = checkCompactStates<Big, false>(v, 0, middle, firstMarks, nullptr);
+        sound = first.end == middle;
+    } catch (...) {
+        // the one pass below reports it
+    }
+    other.join();
+    // Targets of the first half in the second must start states of it.
+    for (size_t w = middle / 64; sound && secondSound && w < words; ++w) {
+        uint64_t marks = firstMarks[w];
+        if (w == middle / 64) marks &= ~uint64_t(0) << (middle & 63);
+        if (marks & ~secondStarts[w]) sound = false;
+    }
+    if (!sound || !secondSound) return validateCompact<Big, false>(v);
+    CompactPass whole = second;
+    whole.transitions += first.transitions;
+    whole.widest = std::max(first.widest, second.widest);
+    whole.arcOutputs = first.arcOutputs || second.arcOutputs;
+    if (whole.lastField == nullptr) whole.lastField = first.lastField;
+    finishCompact<Big>(v, whole);
 }
 
 // Every path must end in a word (as in validateCompact): a state that an arc
@@ -304,7 +420,8 @@ void validateSparse(View& v) {
 
 namespace {
 
-void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t directMarks) {
+void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t directMarks,
+                       uint64_t halvesFrom) {
     v = View{};
     v.file = file;
     v.size = size;
@@ -317,17 +434,19 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
     readAnnotations(v);
     if (v.sparse) validateSparse(v);
     else if (v.fsaSize > directMarks) v.big ? validateCompact<true, true>(v) : validateCompact<false, true>(v);
+    else if (v.fsaSize >= halvesFrom) v.big ? validateCompactInHalves<true>(v) : validateCompactInHalves<false>(v);
     else v.big ? validateCompact<true, false>(v) : validateCompact<false, false>(v);
 }
 
 } // namespace
 
 void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t checksumBeside,
-              uint64_t directMarks) {
-    if (!verifyChecksum || size < checksumBeside) return validateStructure(file, size, verifyChecksum, v, directMarks);
+              uint64_t directMarks, uint64_t halvesFrom) {
+    if (!verifyChecksum || size < checksumBeside)
+        return validateStructure(file, size, verifyChecksum, v, directMarks, halvesFrom);
     std::future<uint32_t> checksum = std::async(std::launch::async, [file, size] { return format::fileChecksum(file, size); });
     try {
-        validateStructure(file, size, false, v, directMarks);
+        validateStructure(file, size, false, v, directMarks, halvesFrom);
     } catch (const Error&) {
         // A damaged file whose checksum fails is reported as such, as it is
         // when the checksum comes first.

@@ -80,11 +80,17 @@ constexpr uint64_t kChecksumBeside = uint64_t(32) << 20;
 // prefetch the marks of far targets.
 constexpr uint64_t kDirectMarks = uint64_t(8) << 20;
 
+// Compact automata from this size up to kDirectMarks are checked in two
+// halves on two threads when the file is sound; a doubt sends the file
+// through the one pass, so that the report is the same.
+constexpr uint64_t kHalvesFrom = uint64_t(512) << 10;
+
 // Checks every rule of FORMAT.md that a later call relies on and fills `view`.
 // Raises Error with the first fault found; a damaged file whose checksum also
 // fails is reported as a checksum mismatch.
 void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view,
-              uint64_t checksumBeside = kChecksumBeside, uint64_t directMarks = kDirectMarks);
+              uint64_t checksumBeside = kChecksumBeside, uint64_t directMarks = kDirectMarks,
+              uint64_t halvesFrom = kHalvesFrom);
 
 // Whether `state` is a state of the automaton (the root always is). Linear in
 // the automaton's size for anything but the root.

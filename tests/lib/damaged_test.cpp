@@ -167,10 +167,11 @@ void expectRefused(const std::vector<uint8_t>& bytes, const std::string& prefix,
 
 // What validating the bytes says, with the given size thresholds: "accepted"
 // or the refusal's message.
-std::string validation(const std::vector<uint8_t>& bytes, uint64_t checksumBeside, uint64_t directMarks) {
+std::string validation(const std::vector<uint8_t>& bytes, uint64_t checksumBeside, uint64_t directMarks,
+                       uint64_t halvesFrom = kHalvesFrom) {
     View v;
     try {
-        validate(bytes.data(), bytes.size(), true, v, checksumBeside, directMarks);
+        validate(bytes.data(), bytes.size(), true, v, checksumBeside, directMarks, halvesFrom);
     } catch (const Error& e) {
         return e.what();
     }
@@ -618,6 +619,65 @@ TEST(DamagedFiles, FarTargetIntoTheMiddleOfAState) {
             if (done) break;
         }
         EXPECT_TRUE(done) << "no far target found";
+    }
+}
+
+// Checked in two halves at once, a file gets the report of the one pass:
+// sound files are accepted, and a fault in either half or across the seam
+// between them is reported alike.
+TEST(DamagedFiles, TwoHalvesReportWhatOnePassDoes) {
+    std::mt19937 rng(4);
+    std::map<std::string, uint32_t> words;
+    while (words.size() < 20000) {
+        std::string w;
+        for (size_t n = 3 + rng() % 10; n > 0; --n) w += char('a' + rng() % 26);
+        words[w] = 0;  // one annotation: no arc outputs, so the root can be split at
+    }
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        DictBuilder b({Layout::Compact, big});
+        for (const auto& [w, n] : words) b.add(w, n);
+        Image f{b.finishToMemory({"x"}, false)};
+        Automaton a = tarvo_lib_test::decode(f);
+        auto report = [](const Image& g) {
+            std::string onePass = validation(g.bytes, kChecksumBeside, kDirectMarks, UINT64_MAX);
+            EXPECT_EQ(validation(g.bytes, kChecksumBeside, kDirectMarks, 0), onePass);
+            return onePass;
+        };
+        EXPECT_EQ(report(f), "accepted");
+        // The seam: the root's target nearest the middle, as the check picks it.
+        uint64_t middle = 0, size = f.fsaSize();
+        for (const auto& arc : a.at(a.root).arcs) {
+            auto distance = [&](uint64_t t) { return t > size / 2 ? t - size / 2 : size / 2 - t; };
+            if (arc.target >= size / 4 && arc.target <= size - size / 4 && (middle == 0 || distance(arc.target) < distance(middle)))
+                middle = arc.target;
+        }
+        ASSERT_NE(middle, 0u);
+        // A target into the middle of a state, from each half into the second.
+        for (bool fromFirst : {true, false}) {
+            bool done = false;
+            for (const State& s : a.states) {
+                if ((s.id < middle) != fromFirst || s.width < 2) continue;
+                for (size_t k = 0; k < s.arcs.size() && !done; ++k) {
+                    const State& t = a.at(s.arcs[k].target);
+                    if (t.id < middle || t.end - t.id < 3 || t.id + 2 - s.id >= (1u << (8 * s.width))) continue;
+                    Image g = f;
+                    setTarget(g, s, k, t.id + 2);
+                    g.fixChecksum();
+                    EXPECT_EQ(report(g).rfind("damaged: a transition points inside state", 0), 0u);
+                    done = true;
+                }
+                if (done) break;
+            }
+            EXPECT_TRUE(done) << (fromFirst ? "first" : "second") << " half: no target to move";
+        }
+        // Any byte of the automaton changed.
+        for (int i = 0; i < 300; ++i) {
+            Image g = f;
+            g.bytes[g.fsaAt() + rng() % size] ^= uint8_t(1 + rng() % 255);
+            g.fixChecksum();
+            report(g);
+        }
     }
 }
 

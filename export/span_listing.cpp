@@ -25,10 +25,15 @@ namespace {
 using velkin::libtarvo::Dict;
 using velkin::libtarvo::WordSpan;
 
-// Blocks of spans listed ahead wait in memory up to about this many bytes;
-// past it, a thread whose blocks would wait behind others' stops its span
-// and takes up one nearer the first.
-constexpr std::size_t kWaitingBytes = 4 << 20;
+// Blocks of spans listed ahead wait in memory up to about this many bytes
+// (twice as many for the span next to the first); past it, a thread listing
+// ahead stops its span and takes up one no block waits before, nearer the
+// first.
+constexpr std::size_t kWaitingBytes = 2 << 20;
+
+// Blocks of the listing threads: each ends in a handover, and a thread that
+// stops its span does so at the end of one.
+constexpr std::size_t kSpanBlockSize = 256 * 1024;
 
 // A short last block of a span waits as a copy of its lines rather than in a
 // buffer that a whole block fills, and goes out together with its neighbours.
@@ -44,9 +49,8 @@ constexpr int kCutHere = -1;
 constexpr std::size_t kDeepestCut = 256;
 
 // Buffers handed on are kept for threads whose blocks go to wait, so that
-// they do not fault in new memory block after block; as many as the
-// waiting blocks may fill.
-constexpr std::size_t kSpareBuffers = 64;
+// they do not fault in new memory block after block.
+constexpr std::size_t kSpareBuffers = 4;
 
 struct Block {
     std::string bytes;
@@ -97,6 +101,7 @@ public:
         settings_.lineUsed = 0;
         settings_.writeError = 0;
         settings_.writer = nullptr;
+        settings_.blockSize = kSpanBlockSize;
         for (const WordSpan& span : spans) records_.emplace_back(span);
     }
 
@@ -207,7 +212,9 @@ void SpanOrder::handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& re
         lock.lock();
         for (Block& block : blocks) {
             waitingBytes_ -= block.counted;
-            if (spare_.size() < kSpareBuffers && block.bytes.size() > kShortBlock) spare_.push_back(std::move(block.bytes));
+            if (spare_.size() < kSpareBuffers && block.bytes.size() > kShortBlock &&
+                block.bytes.size() <= 2 * settings_.blockSize)
+                spare_.push_back(std::move(block.bytes));
         }
         if (out_.writeError != 0) stop();
         wake();
@@ -238,7 +245,10 @@ void SpanOrder::submit(SpanSink& sink, std::string& block, std::size_t used) {
     waiting.counted = waiting.bytes.capacity();
     waitingBytes_ += waiting.counted;
     sink.record->waiting.push_back(std::move(waiting));
-    if (waitsBehind(sink.record)) sink.tooFarAhead = true;
+    // Too many wait: the span stops here, and its thread takes up work
+    // nearer the head, which others' blocks wait for. The span next to the
+    // head may go on to twice the limit: its blocks go out first.
+    if (waitsBehind(sink.record) || waitingBytes_ > 2 * kWaitingBytes) sink.tooFarAhead = true;
 }
 
 void SpanOrder::complete(Record record, std::exception_ptr error) {

@@ -81,7 +81,7 @@ public:
     int error() override;
 
     Record record;
-    bool tooFarAhead = false;  // the span is to stop: its blocks would wait behind others'
+    bool tooFarAhead = false;  // the span is to stop: too many blocks wait
     bool whole = false;        // the span is listed to its end, whatever others want
 
 private:

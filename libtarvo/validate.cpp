@@ -88,6 +88,7 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, std::v
     const uint32_t size = v.fsaSize;
     const uint8_t* end = fsa + size;
     const uint8_t* fileEnd = v.file + v.size;
+    to = std::min(to, size);
     auto markStart = [&](uint32_t state) {
         if (starts) (*starts)[state >> 6] |= uint64_t(1) << (state & 63);
     };
@@ -274,49 +275,52 @@ void validateCompact(View& v) {
     finishCompact<Big>(v, checkCompactStates<Big, DelayFar>(v, 0, v.fsaSize, targeted, nullptr));
 }
 
-// The middle target of the root nearest the automaton's middle, or 0 when
-// none lies near it: where a second pass may start.
+// What two passes found, the second starting where the first ended.
+CompactPass joined(const CompactPass& first, const CompactPass& second) {
+    CompactPass whole = second;
+    whole.transitions += first.transitions;
+    whole.widest = std::max(first.widest, second.widest);
+    whole.arcOutputs = first.arcOutputs || second.arcOutputs;
+    if (whole.lastField == nullptr) whole.lastField = first.lastField;
+    return whole;
+}
+
+// The target of the root, already checked, nearest the automaton's middle,
+// or 0 when none lies near it: where a second pass may start.
 uint32_t splitPoint(const View& v) {
-    // The root is read before any check: only a head that the bytes after
-    // it can hold is decoded (no final output, no arc outputs); any other
-    // root leaves the file to the one pass.
-    const uint8_t h = v.fsa[0];
-    const unsigned width = (h >> format::kWidthShift) & 7;
-    const uint8_t* p = v.fsa + 1;
-    uint32_t n = h & format::kCountMask;
-    if (n == format::kCountEscape) {
-        uint32_t more;
-        if (!format::getVarint(p, v.fsa + v.fsaSize, more) || more > 256) return 0;
-        n += more;
-    }
-    if ((h & (format::kFinalBit | format::kOutputsBit)) || width == 0 || width > 4 ||
-        uint64_t(p - v.fsa) + uint64_t(n) * (1 + width) > v.fsaSize)
-        return 0;
     CompactState root;
     decodeCompact(v.fsa, 0, root);
     uint32_t best = 0;
     const uint64_t middle = v.fsaSize / 2;
+    auto distance = [middle](uint64_t t) { return t > middle ? t - middle : middle - t; };
     for (uint32_t k = 0; k < root.n; ++k) {
         uint64_t t = compactTarget(root, k, v.big);
         if (t < v.fsaSize / 4 || t > v.fsaSize - v.fsaSize / 4) continue;
-        if (best == 0 || (t > middle ? t - middle : middle - t) < (best > middle ? best - middle : middle - best))
-            best = uint32_t(t);
+        if (best == 0 || distance(t) < distance(best)) best = uint32_t(t);
     }
     return best;
 }
 
-// A sound file is checked in two halves at once, the second from a target of
-// the root. Any doubt (a fault in either half, the first half not ending at
-// that target, a target of the first landing inside a state of the second)
-// sends the file through the one pass above, so that a damaged file gets
-// the same report either way.
+// A sound file is checked in two halves at once: the root first, then the
+// rest up to a target of the root on this thread and from there on another.
+// Any doubt (a fault in either half, the first half not ending at that
+// target, a target of the first landing inside a state of the second) sends
+// the file through the one pass above, so that a damaged file gets the same
+// report either way.
 template <bool Big>
 void validateCompactInHalves(View& v) {
     const uint32_t size = v.fsaSize;
     const size_t words = (uint64_t(size) + 63) / 64;
+    std::vector<uint64_t> firstMarks(words, 0);
+    CompactPass root;
+    try {
+        root = checkCompactStates<Big, false>(v, 0, 1, firstMarks, nullptr);
+    } catch (...) {
+        return validateCompact<Big, false>(v);  // which reports it
+    }
     const uint32_t middle = splitPoint(v);
     if (middle == 0) return validateCompact<Big, false>(v);
-    std::vector<uint64_t> firstMarks(words, 0), secondMarks(words, 0), secondStarts(words, 0);
+    std::vector<uint64_t> secondMarks(words, 0), secondStarts(words, 0);
     CompactPass second;
     bool secondSound = false;
     std::thread other;
@@ -335,7 +339,7 @@ void validateCompactInHalves(View& v) {
     bool sound = false;
     CompactPass first;
     try {
-        first = checkCompactStates<Big, false>(v, 0, middle, firstMarks, nullptr);
+        first = checkCompactStates<Big, false>(v, root.end, middle, firstMarks, nullptr);
         sound = first.end == middle;
     } catch (...) {
         // the one pass below reports it
@@ -348,12 +352,7 @@ void validateCompactInHalves(View& v) {
         if (marks & ~secondStarts[w]) sound = false;
     }
     if (!sound || !secondSound) return validateCompact<Big, false>(v);
-    CompactPass whole = second;
-    whole.transitions += first.transitions;
-    whole.widest = std::max(first.widest, second.widest);
-    whole.arcOutputs = first.arcOutputs || second.arcOutputs;
-    if (whole.lastField == nullptr) whole.lastField = first.lastField;
-    finishCompact<Big>(v, whole);
+    finishCompact<Big>(v, joined(joined(root, first), second));
 }
 
 // Every path must end in a word (as in validateCompact): a state that an arc

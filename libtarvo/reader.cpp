@@ -124,7 +124,9 @@ inline bool packedStep(const uint8_t* slots, const uint16_t* codes, uint8_t byte
     const uint8_t* row = slots + size_t(c) * 4;
     asm("" : "+r"(row));  // keeps the compiler from folding the sum back into the chain
     uint32_t next = packedSlot(row, base);
-    if (__builtin_expect((next & 0xFF) != c || (!Spare && c == 0), 0)) return false;
+    // Compared as bytes, the check costs one instruction a step rather than
+    // two (a zero extension and a compare); a probe code must then fit a byte.
+    if (__builtin_expect(uint8_t(next) != uint8_t(c) || (!Spare && c == 0), 0)) return false;
     slot = next;
     base = next >> 9;
     return true;
@@ -170,7 +172,7 @@ template <bool Spare>
         const uint8_t* row = slots + size_t(c) * 5;
         asm("" : "+r"(row));  // as in packedStep
         const uint8_t* p = row + size_t(code >> 1) * 5;
-        if (__builtin_expect(p[0] != c || (!Spare && c == 0), 0)) return false;
+        if (__builtin_expect(p[0] != uint8_t(c) || (!Spare && c == 0), 0)) return false;  // as in packedStep
         std::memcpy(&code, p + 1, 4);
         return true;
     };
@@ -495,8 +497,11 @@ constexpr LookupPath path() {
 LookupPath chooseLookup(const View& v, bool slow) {
     if (v.sparse) {
         if (slow) return path<lookupSparseSlow>();
-        if (v.packedSlots) return v.spareSlot ? path<lookupSparsePacked<true>>() : path<lookupSparsePacked<false>>();
-        if (v.fiveByteSlots) return v.spareSlot ? path<lookupSparseFive<true>>() : path<lookupSparseFive<false>>();
+        // The fast walks compare a check byte with the probe code's low byte:
+        // with 255 labels the code of a byte outside the alphabet, 256, has none.
+        const bool probe = v.spareSlot && v.alphabetSize < 255;
+        if (v.packedSlots) return probe ? path<lookupSparsePacked<true>>() : path<lookupSparsePacked<false>>();
+        if (v.fiveByteSlots) return probe ? path<lookupSparseFive<true>>() : path<lookupSparseFive<false>>();
         if (v.wideLoads) {
             if (v.checkSize == 1) return v.big ? path<lookupSparseWide<true, 1>>() : path<lookupSparseWide<false, 1>>();
             return v.big ? path<lookupSparseWide<true, 2>>() : path<lookupSparseWide<false, 2>>();

@@ -572,6 +572,35 @@ TEST(SparseTables, RootCodePastThreeBytes) {
     checkBothPaths(image.bytes, s, {"", "b", "aa", "ab"});
 }
 
+// With 255 labels in one-byte checks, the code a byte outside the alphabet
+// probes with (256) has no byte of its own: it must not read as check 0, the
+// check of free slots and of final states' own slots.
+TEST(SparseTables, ByteOutsideA255ByteAlphabet) {
+    std::string alphabet = allBytes();
+    alphabet.erase(alphabet.begin() + 'q');
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        std::mt19937 rng(seed);
+        // Odd final outputs without arc outputs: every word that ends a path
+        // has number 0, the words on the way other numbers.
+        std::map<std::string, uint32_t> words;
+        for (char c : alphabet) words[std::string(1, c) + c] = 0;  // every byte a label
+        for (int i = 0; i < 3000; ++i) words[randomWord(rng, alphabet, 2, 6)] = 0;
+        std::map<std::string, uint32_t> inner;
+        for (const auto& [word, number] : words)
+            for (size_t n = 1; n < word.size(); ++n) inner[word.substr(0, n)] = 1 + rng() % 7;
+        for (const auto& [word, number] : inner) words[word] = number;
+        const Sample s = fromMap("255 labels, seed " + std::to_string(seed), words, {"", "1", "2", "3", "4", "5", "6", "7"}, false);
+        SCOPED_TRACE(s.name);
+        const Image image{build(s, {"sparse", Layout::Sparse, false})};
+        const Automaton a = tarvo_lib_test::decode(image);
+        ASSERT_EQ(a.slotSize, 4u);  // one-byte checks, three-byte codes, no outputs
+        std::vector<std::string> absent;
+        for (const Entry& e : s.entries) absent.push_back(e.word + 'q');
+        checkBothPaths(image.bytes, s, absent);
+        checkBothPaths(withFourByteCodes(image, a).bytes, s, absent);
+    }
+}
+
 TEST(RandomDictionaries, AreMinimalAndFlagTreesTruly) {
     std::vector<Sample> samples = smallSamples();
     for (Sample& s : bigSamples()) samples.push_back(std::move(s));

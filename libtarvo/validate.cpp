@@ -355,18 +355,70 @@ void validateCompactInHalves(View& v) {
     finishCompact<Big>(v, joined(joined(root, first), second));
 }
 
+// Slots as the checks read them: any layout through the view, or the
+// little-endian ones with a check byte and no outputs with plain loads.
+struct AnySlots {
+    const View& v;
+    uint32_t check(uint32_t i) const { return v.check(i); }
+    uint32_t payload(uint32_t i) const { return v.payload(i); }
+};
+
+template <unsigned PayloadSize>
+struct LittleSlots {
+    const uint8_t* slots;
+    uint32_t check(uint32_t i) const { return slots[uint64_t(i) * (1 + PayloadSize)]; }
+    // Four bytes from the payload on: the caller makes sure they lie in the file.
+    uint32_t payload(uint32_t i) const {
+        uint32_t value;
+        std::memcpy(&value, slots + uint64_t(i) * (1 + PayloadSize) + 1, 4);
+        return PayloadSize == 4 ? value : value & ((uint32_t(1) << (8 * PayloadSize)) - 1);
+    }
+};
+
 // Every path must end in a word (as in validateCompact): a state that an arc
-// reaches and that is not final needs an arc of its own.
-void requireSparseWordEnds(const View& v) {
-    std::vector<bool> hasArcs(v.slotCount, false);
-    for (uint32_t i = 0; i < v.slotCount; ++i)
-        if (uint32_t c = v.check(i)) hasArcs[i - c] = true;
+// reaches and that is not final needs an arc of its own. `hasArcs` has a mark
+// at every base that some slot belongs to.
+template <class Slots>
+void requireSparseWordEnds(const View& v, const Slots& slots, const std::vector<bool>& hasArcs) {
     for (uint32_t i = 0; i < v.slotCount; ++i) {
-        if (v.check(i) == 0) continue;
-        uint32_t target = v.payload(i);
+        if (slots.check(i) == 0) continue;
+        uint32_t target = slots.payload(i);
         if (!(target & 1) && !hasArcs[target >> 1])
             damaged(at("transition at slot", i) + " reaches a state that has no arcs and is not final");
     }
+}
+
+// Every slot in use belongs to a state and reaches a state of a smaller base
+// inside the table; a final state's final output lives in the slot at its
+// base, whose check is 0.
+template <class Slots>
+void checkSparseSlots(View& v, const Slots& slots) {
+    const uint64_t A = v.alphabetSize;
+    // The message is built only on failure: this runs once a transition.
+    auto finalSlotTaken = [&](uint32_t code) { return (code & 1) && slots.check(code >> 1) != 0; };
+    if (finalSlotTaken(v.rootCode)) damaged("root reaches a final state whose slot is taken");
+
+    uint64_t transitions = 0;
+    uint64_t maxBase = v.rootCode >> 1;
+    std::vector<bool> hasArcs(v.slotCount, false);
+    for (uint32_t i = 0; i < v.slotCount; ++i) {
+        uint32_t c = slots.check(i);
+        if (c == 0) continue;
+        if (c > A) damaged(at("slot", i) + " has a label outside the alphabet");
+        if (c > i) damaged(at("slot", i) + " belongs to no state");
+        hasArcs[i - c] = true;
+        uint32_t payload = slots.payload(i);
+        uint64_t target = payload >> 1;
+        if (target >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
+        if (target + A >= v.slotCount) damaged(at("transition at slot", i) + " points past the table");
+        if (finalSlotTaken(payload))
+            damaged(at("transition at slot", i) + " reaches a final state whose slot is taken");
+        maxBase = std::max(maxBase, target);
+        ++transitions;
+    }
+    v.spareSlot = maxBase + A + 1 < v.slotCount;
+    if (transitions != uint64_t(v.header.transCount)) damaged("transition count disagrees with the header");
+    requireSparseWordEnds(v, slots, hasArcs);
 }
 
 // Sparse layout: a slot with label code c at index i belongs to the state
@@ -384,35 +436,14 @@ void validateSparse(View& v) {
     v.slots = v.fsa + format::kSparsePrefix;
     v.slotCount = (v.fsaSize - format::kSparsePrefix) / v.slotSize;
     if (uint32_t(h.paddingSize) > v.slotCount) damaged("padding is larger than the table");
-    const uint64_t A = v.alphabetSize;
-    if ((v.rootCode >> 1) + A >= v.slotCount) damaged("root points past the table");
-    // A final state's final output lives in the slot at its base, whose check is 0.
-    // The message is built only on failure: this runs once a transition.
-    auto finalSlotTaken = [&](uint32_t code) { return (code & 1) && v.check(code >> 1) != 0; };
-    if (finalSlotTaken(v.rootCode)) damaged("root reaches a final state whose slot is taken");
-
-    uint64_t transitions = 0;
-    uint64_t maxBase = v.rootCode >> 1;
-    for (uint32_t i = 0; i < v.slotCount; ++i) {
-        uint32_t c = v.check(i);
-        if (c == 0) continue;
-        if (c > A) damaged(at("slot", i) + " has a label outside the alphabet");
-        if (c > i) damaged(at("slot", i) + " belongs to no state");
-        uint64_t target = v.payload(i) >> 1;
-        if (target >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");
-        if (target + A >= v.slotCount) damaged(at("transition at slot", i) + " points past the table");
-        if (finalSlotTaken(v.payload(i)))
-            damaged(at("transition at slot", i) + " reaches a final state whose slot is taken");
-        maxBase = std::max(maxBase, target);
-        ++transitions;
-    }
-    v.spareSlot = maxBase + A + 1 < v.slotCount;
-    if (transitions != uint64_t(h.transCount)) damaged("transition count disagrees with the header");
-    requireSparseWordEnds(v);
+    if ((v.rootCode >> 1) + v.alphabetSize >= v.slotCount) damaged("root points past the table");
     v.wideLoads = uint64_t(v.slots - v.file) + uint64_t(v.slotCount) * v.slotSize + 4 <= v.size;
     const bool littleBytes = !v.big && std::endian::native == std::endian::little && v.checkSize == 1 && v.outputSize == 0;
     v.packedSlots = littleBytes && v.payloadSize == 3;
     v.fiveByteSlots = littleBytes && v.payloadSize == 4;
+    if (v.fiveByteSlots) checkSparseSlots(v, LittleSlots<4>{v.slots});
+    else if (v.packedSlots && v.wideLoads) checkSparseSlots(v, LittleSlots<3>{v.slots});
+    else checkSparseSlots(v, AnySlots{v});
 }
 
 } // namespace

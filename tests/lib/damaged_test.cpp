@@ -88,11 +88,32 @@ const std::vector<Seed>& wideSeeds() {
     return all;
 }
 
-// The seeds above and these: what the sweeps run over.
+// Sparse tables whose slots hold only a check byte and a code, three bytes
+// wide and four, little-endian: the tables that opening reads with plain
+// loads. With 0 on every word that ends a path, no arc carries an output.
+const std::vector<Seed>& slotSeeds() {
+    static const std::vector<Seed> all = [] {
+        DictBuilder b({Layout::Sparse, false});
+        for (auto it = kSeedWords.begin(); it != kSeedWords.end(); ++it) {
+            auto next = std::next(it);
+            bool endsAPath = next == kSeedWords.end() || next->first.rfind(it->first, 0) != 0;
+            b.add(it->first, endsAPath ? 0 : it->second);
+        }
+        Image narrow{b.finishToMemory(kSeedTable, false)};
+        Automaton a = tarvo_lib_test::decode(narrow);
+        Image wide = tarvo_lib_test::withFourByteCodes(narrow, a);
+        return std::vector<Seed>{{"sparse, check and three-byte code", kSparseTable, narrow, a},
+                                 {"sparse, check and four-byte code", kSparseTable, wide, tarvo_lib_test::decode(wide)}};
+    }();
+    return all;
+}
+
+// The seeds above: what the sweeps run over.
 std::vector<const Seed*> sweepSeeds() {
     std::vector<const Seed*> out;
     for (const Seed& s : seeds()) out.push_back(&s);
     for (const Seed& s : wideSeeds()) out.push_back(&s);
+    for (const Seed& s : slotSeeds()) out.push_back(&s);
     return out;
 }
 
@@ -466,10 +487,11 @@ const Row kFinalSlotRows[] = {
 
 void runRows(const Row* rows, size_t count) {
     for (const Row& row : std::span(rows, count)) {
-        forEachDamagedSeed(row, seeds(), [&](Image& f) {
-            f.fixChecksum();
-            expectRefused(f.bytes, row.prefix, row.fragment);
-        });
+        for (const std::vector<Seed>* group : {&seeds(), &slotSeeds()})
+            forEachDamagedSeed(row, *group, [&](Image& f) {
+                f.fixChecksum();
+                expectRefused(f.bytes, row.prefix, row.fragment);
+            });
     }
 }
 
@@ -480,6 +502,19 @@ TEST(DamagedFiles, SeedsAreSound) {
         auto dict = createDict(seed.image.bytes.data(), seed.image.bytes.size(), false, true);
         EXPECT_EQ(dict->lookup(reinterpret_cast<const uint8_t*>("abcdefghij"), 10),
                   int64_t(seed.kind & kNumbers ? kSeedNumbers[0] : 0));
+    }
+}
+
+TEST(DamagedFiles, SlotSeedsHaveBareSlots) {
+    const unsigned slotSizes[] = {4, 5};
+    ASSERT_EQ(slotSeeds().size(), std::size(slotSizes));
+    for (size_t i = 0; i < std::size(slotSizes); ++i) {
+        const Seed& seed = slotSeeds()[i];
+        SCOPED_TRACE(seed.name);
+        EXPECT_EQ(seed.automaton.slotSize, slotSizes[i]);
+        auto dict = createDict(seed.image.bytes.data(), seed.image.bytes.size(), false, true);
+        EXPECT_EQ(dict->lookup(reinterpret_cast<const uint8_t*>("abc"), 3), 2);
+        EXPECT_EQ(dict->lookup(reinterpret_cast<const uint8_t*>("abcdefghij"), 10), 0);
     }
 }
 

@@ -488,27 +488,6 @@ TEST(RandomDictionaries, SparseTablesWithoutTheSpareSlotReadTheSame) {
     }
 }
 
-// A table of three-byte target codes rewritten with four-byte ones, each
-// code widened by a zero byte: the shape of an automaton too large for three
-// bytes (bases past 2^23, too large to build here), and with it the lookup
-// path kept for such tables.
-Image withFourByteCodes(const Image& image, const Automaton& a) {
-    const uint8_t* prefix = image.bytes.data() + image.fsaAt();
-    std::vector<uint8_t> automaton(prefix, prefix + 8);
-    for (uint32_t i = 0; i < a.slotCount; ++i) {
-        const uint8_t* slot = prefix + 8 + size_t(i) * a.slotSize;
-        automaton.push_back(slot[0]);
-        if (image.big()) automaton.push_back(0);
-        automaton.insert(automaton.end(), slot + 1, slot + 4);
-        if (!image.big()) automaton.push_back(0);
-    }
-    Image wide = image;
-    wide.replaceAutomaton(automaton);
-    wide.setField(tarvo_lib_test::kDestSize, 4);
-    wide.fixChecksum();
-    return wide;
-}
-
 TEST(RandomDictionaries, SparseTablesWithFourByteCodesReadTheSame) {
     std::vector<Sample> samples = smallSamples();
     // Final outputs past three bytes make four-byte codes of their own.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <cstring>
 #include <memory>
@@ -15,9 +16,53 @@ using velkin::libtarvo::DictImpl;
 using velkin::libtarvo::Error;
 using velkin::libtarvo::FileSource;
 
+namespace {
+
+// A file's bytes in memory of their own, not cleared first: the read fills
+// it. A large file gets memory aligned for large pages and asks for them, so
+// that reading it faults a page in once every 2 MiB rather than every 4 KiB.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() {
+        if (reserved_) munmap(reserved_, reservedSize_);
+    }
+
+    // Room for `size` bytes; false when there is no memory for them.
+    bool allocate(size_t size) {
+        reservedSize_ = size < kLargePage ? size : size + kLargePage;
+        if (reservedSize_ == 0) return true;
+        void* m = mmap(nullptr, reservedSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m == MAP_FAILED) return false;
+        reserved_ = m;
+        uintptr_t at = reinterpret_cast<uintptr_t>(m);
+        if (size >= kLargeFrom) {
+            at = (at + kLargePage - 1) & ~uintptr_t(kLargePage - 1);
+            madvise(reinterpret_cast<void*>(at), (size + kLargePage - 1) & ~size_t(kLargePage - 1), MADV_HUGEPAGE);
+        }
+        data_ = reinterpret_cast<uint8_t*>(at);
+        size_ = size;
+        return true;
+    }
+    uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    static constexpr size_t kLargePage = size_t(2) << 20;
+    static constexpr size_t kLargeFrom = size_t(8) << 20;
+    void* reserved_ = nullptr;
+    size_t reservedSize_ = 0;
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+} // namespace
+
 struct TarvoDict {
-    std::vector<uint8_t> bytes;  // tarvo_open: the file read into memory
-    FileSource mapping;          // tarvo_mmap: the file mapped
+    FileBytes bytes;     // tarvo_open: the file read into memory
+    FileSource mapping;  // tarvo_mmap: the file mapped
     std::unique_ptr<DictImpl> dict;
 };
 
@@ -28,14 +73,17 @@ void setError(char* errorText, const char* reason) {
 }
 
 // Reads the file in one go into a buffer sized from its length.
-std::vector<uint8_t> readWholeFile(const char* path) {
+void readWholeFile(const char* path, FileBytes& bytes) {
     uint64_t size;
     int fd = velkin::libtarvo::openRegularFile(path, size);
     if (size > 0x7FFFFFFFu) {
         ::close(fd);
         throw Error(Error::Kind::TooLarge, "file larger than 2 GiB");
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!bytes.allocate(static_cast<size_t>(size))) {
+        ::close(fd);
+        throw std::bad_alloc();
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
@@ -48,7 +96,6 @@ std::vector<uint8_t> readWholeFile(const char* path) {
         done += size_t(n);
     }
     ::close(fd);
-    return bytes;
 }
 
 TarvoHandle openWith(const char* path, int slow, char* errorText, bool map) {
@@ -62,7 +109,7 @@ TarvoHandle openWith(const char* path, int slow, char* errorText, bool map) {
             data = handle->mapping.data();
             size = handle->mapping.size();
         } else {
-            handle->bytes = readWholeFile(path);
+            readWholeFile(path, handle->bytes);
             data = handle->bytes.data();
             size = handle->bytes.size();
         }

@@ -863,4 +863,28 @@ TEST(RandomDictionaries, AgreeThroughFilesAndTheFlatInterface) {
     }
 }
 
+// A file of 8 MiB and more is read into memory of its own, aligned for large
+// pages, at an offset into what is reserved: every word must still read as
+// built, and an absent one as absent.
+TEST(RandomDictionaries, LargeFileReadIntoMemory) {
+    std::mt19937 random(42);
+    std::map<std::string, uint32_t> words;
+    while (words.size() < 230000) {
+        std::string word(12 + random() % 9, 'a');
+        for (char& c : word) c = char('a' + random() % 26);
+        words.emplace(word, uint32_t(words.size()));
+    }
+    Sample s = fromMap("230,000 random words", words, {}, true);
+    std::vector<uint8_t> bytes = build(s, kVariants[2]);
+    ASSERT_GE(bytes.size(), size_t(8) << 20);
+    tarvo_test::TempDir dir;
+    std::string path = dir.file("large.dict");
+    tarvo_test::writeFile(path, std::string(bytes.begin(), bytes.end()));
+    Handle read{tarvo_open(path.c_str(), 0, nullptr)};
+    ASSERT_NE(read.h, nullptr);
+    const uint32_t root = tarvo_get_root(read.h);
+    for (const Entry& e : s.entries) ASSERT_EQ(walk(read.h, e.word, root), int32_t(e.number)) << e.word;
+    for (const std::string& w : absentWords(s, 5)) ASSERT_EQ(walk(read.h, w, root), -1) << w;
+}
+
 } // namespace

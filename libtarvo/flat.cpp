@@ -18,9 +18,10 @@ using velkin::libtarvo::FileSource;
 
 namespace {
 
-// A file's bytes in memory of their own, not cleared first: the read fills
-// it. A large file gets memory aligned for large pages and asks for them, so
-// that reading it faults a page in once every 2 MiB rather than every 4 KiB.
+// A file's bytes in memory of their own, which the read fills without a
+// clearing pass of ours before it. A large file gets memory aligned for large
+// pages and asks for them, so that reading it faults a page in once every
+// 2 MiB rather than every 4 KiB.
 class FileBytes {
 public:
     FileBytes() = default;
@@ -30,17 +31,20 @@ public:
         if (reserved_) munmap(reserved_, reservedSize_);
     }
 
-    // Room for `size` bytes; false when there is no memory for them.
+    // Room for `size` bytes; false when there is no memory for them. Large
+    // files reserve whole large pages and one more, to align the start.
     bool allocate(size_t size) {
-        reservedSize_ = size < kLargePage ? size : size + kLargePage;
+        const bool large = size >= kLargeFrom;
+        const size_t pages = (size + kLargePage - 1) & ~size_t(kLargePage - 1);
+        reservedSize_ = large ? pages + kLargePage : size;
         if (reservedSize_ == 0) return true;
         void* m = mmap(nullptr, reservedSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (m == MAP_FAILED) return false;
         reserved_ = m;
         uintptr_t at = reinterpret_cast<uintptr_t>(m);
-        if (size >= kLargeFrom) {
+        if (large) {
             at = (at + kLargePage - 1) & ~uintptr_t(kLargePage - 1);
-            madvise(reinterpret_cast<void*>(at), (size + kLargePage - 1) & ~size_t(kLargePage - 1), MADV_HUGEPAGE);
+            madvise(reinterpret_cast<void*>(at), pages, MADV_HUGEPAGE);
         }
         data_ = reinterpret_cast<uint8_t*>(at);
         size_ = size;

@@ -409,6 +409,24 @@ const Row kRows[] = {
          throw NotApplicable("no free slot high in the table");
      },
      "damaged: transition at slot", "points past the table"},
+    {"arc to a base without arcs, not final", kSparse,
+     [](Image& f, const Automaton& a) {
+         const uint32_t A = f.field(field::kAlphabetSize);
+         auto hasArcs = [&](uint32_t base) {
+             for (uint32_t c = 1; c <= A && base + c < a.slotCount; ++c)
+                 if (checkOf(f, a, base + c) == c) return true;
+             return false;
+         };
+         const tarvo_lib_test::Arc& arc = innerArc(a);
+         const uint32_t source = arc.fieldAt - checkOf(f, a, arc.fieldAt);
+         for (uint32_t base = 0; base < source; ++base)
+             if (!hasArcs(base) && base + A < a.slotCount && fits(base << 1, a.payloadSize)) {
+                 setPayload(f, a, arc.fieldAt, base << 1);
+                 return;
+             }
+         throw NotApplicable("no base without arcs below the arc's state");
+     },
+     "damaged: transition at slot", "reaches a state that has no arcs and is not final"},
     {"root base past the table end", kSparse,
      [](Image& f, const Automaton& a) { f.store(f.fsaAt(), (a.slotCount - f.field(field::kAlphabetSize)) << 1, 4); },
      "damaged: root points past the table", ""},

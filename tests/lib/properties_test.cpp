@@ -559,8 +559,9 @@ TEST(SparseTables, ByteOutsideA255ByteAlphabet) {
     alphabet.erase(alphabet.begin() + 'q');
     for (uint32_t seed = 1; seed <= 10; ++seed) {
         std::mt19937 rng(seed);
-        // Odd final outputs without arc outputs: every word that ends a path
-        // has number 0, the words on the way other numbers.
+        // Final outputs without arc outputs: every word that ends a path has
+        // number 0, the words on the way 1 to 7, the odd ones of which make
+        // a probe that lands on their slot look like a final state.
         std::map<std::string, uint32_t> words;
         for (char c : alphabet) words[std::string(1, c) + c] = 0;  // every byte a label
         for (int i = 0; i < 3000; ++i) words[randomWord(rng, alphabet, 2, 6)] = 0;
@@ -864,8 +865,7 @@ TEST(RandomDictionaries, AgreeThroughFilesAndTheFlatInterface) {
 }
 
 // A file of 8 MiB and more is read into memory of its own, aligned for large
-// pages, at an offset into what is reserved: every word must still read as
-// built, and an absent one as absent.
+// pages: every word must still read as built, and an absent one as absent.
 TEST(RandomDictionaries, LargeFileReadIntoMemory) {
     std::mt19937 random(42);
     std::map<std::string, uint32_t> words;

@@ -105,14 +105,6 @@ int64_t lookupSparseWide(const View& v, uint32_t code, const uint8_t* word, int3
     return result(v, sum + loadWide<Big>(slots + (code >> 1) * slotSize + CheckSize, payloadSize));
 }
 
-// The four-byte slot at `index` of a packed table: the check in its low
-// byte, the target code (or a final output) above it.
-inline uint32_t packedSlot(const uint8_t* slots, size_t index) {
-    uint32_t slot;
-    std::memcpy(&slot, slots + index * 4, 4);
-    return slot;
-}
-
 // Four-byte slots: one load gives the check (low byte) and the target code,
 // whose base is the slot's top 23 bits and whose final flag is bit 8. With a
 // spare slot past every state's last arc, a byte outside the alphabet probes

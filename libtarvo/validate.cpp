@@ -363,15 +363,19 @@ struct AnySlots {
     uint32_t payload(uint32_t i) const { return v.payload(i); }
 };
 
-template <unsigned PayloadSize>
-struct LittleSlots {
+struct PackedSlots {
     const uint8_t* slots;
-    uint32_t check(uint32_t i) const { return slots[uint64_t(i) * (1 + PayloadSize)]; }
-    // Four bytes from the payload on: the caller makes sure they lie in the file.
+    uint32_t check(uint32_t i) const { return packedSlot(slots, i) & 0xFF; }
+    uint32_t payload(uint32_t i) const { return packedSlot(slots, i) >> 8; }
+};
+
+struct FiveByteSlots {
+    const uint8_t* slots;
+    uint32_t check(uint32_t i) const { return slots[uint64_t(i) * 5]; }
     uint32_t payload(uint32_t i) const {
         uint32_t value;
-        std::memcpy(&value, slots + uint64_t(i) * (1 + PayloadSize) + 1, 4);
-        return PayloadSize == 4 ? value : value & ((uint32_t(1) << (8 * PayloadSize)) - 1);
+        std::memcpy(&value, slots + uint64_t(i) * 5 + 1, 4);
+        return value;
     }
 };
 
@@ -436,13 +440,13 @@ void validateSparse(View& v) {
     v.slots = v.fsa + format::kSparsePrefix;
     v.slotCount = (v.fsaSize - format::kSparsePrefix) / v.slotSize;
     if (uint32_t(h.paddingSize) > v.slotCount) damaged("padding is larger than the table");
-    if ((v.rootCode >> 1) + v.alphabetSize >= v.slotCount) damaged("root points past the table");
+    if (uint64_t(v.rootCode >> 1) + v.alphabetSize >= v.slotCount) damaged("root points past the table");
     v.wideLoads = uint64_t(v.slots - v.file) + uint64_t(v.slotCount) * v.slotSize + 4 <= v.size;
     const bool littleBytes = !v.big && std::endian::native == std::endian::little && v.checkSize == 1 && v.outputSize == 0;
     v.packedSlots = littleBytes && v.payloadSize == 3;
     v.fiveByteSlots = littleBytes && v.payloadSize == 4;
-    if (v.fiveByteSlots) checkSparseSlots(v, LittleSlots<4>{v.slots});
-    else if (v.packedSlots && v.wideLoads) checkSparseSlots(v, LittleSlots<3>{v.slots});
+    if (v.fiveByteSlots) checkSparseSlots(v, FiveByteSlots{v.slots});
+    else if (v.packedSlots) checkSparseSlots(v, PackedSlots{v.slots});
     else checkSparseSlots(v, AnySlots{v});
 }
 

@@ -6,6 +6,7 @@
 #include "format.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace velkin::libtarvo {
@@ -70,6 +71,14 @@ struct View {
         return number < numberLimit;
     }
 };
+
+// The four-byte slot at `index` of a packed table: the check in its low
+// byte, the target code (or a final output) above it.
+inline uint32_t packedSlot(const uint8_t* slots, size_t index) {
+    uint32_t slot;
+    std::memcpy(&slot, slots + index * 4, 4);
+    return slot;
+}
 
 // Files of this size and more have their checksum computed on a second
 // thread while the structure is checked.

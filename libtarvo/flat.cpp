@@ -1,5 +1,6 @@
 // The flat C interface over the same reader.
 #include "internal.h"
+#include "mapping_guard.h"
 #include "reader.h"
 
 #include <cerrno>
@@ -28,7 +29,9 @@ public:
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
     ~FileBytes() {
-        if (reserved_) munmap(reserved_, reservedSize_);
+        if (!reserved_) return;
+        velkin::libtarvo::releaseGuard(reserved_, reservedSize_);
+        munmap(reserved_, reservedSize_);
     }
 
     // Room for `size` bytes; false when there is no memory for them. Large
@@ -48,6 +51,7 @@ public:
         }
         data_ = reinterpret_cast<uint8_t*>(at);
         size_ = size;
+        velkin::libtarvo::guardOutsideFile(reserved_, reservedSize_, data_, size_);
         return true;
     }
     uint8_t* data() const { return data_; }
@@ -93,9 +97,9 @@ void readWholeFile(const char* path, FileBytes& bytes) {
         ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            int e = n < 0 ? errno : EIO;  // the file shrank while it was read
+            const char* reason = n < 0 ? std::strerror(errno) : "file shorter than its size when read";
             ::close(fd);
-            throw Error(Error::Kind::CannotOpen, std::strerror(e));
+            throw Error(Error::Kind::CannotOpen, reason);
         }
         done += size_t(n);
     }

@@ -1,5 +1,6 @@
 // Sources of dictionary bytes, the error type, and Dict::create.
 #include "internal.h"
+#include "mapping_guard.h"
 #include "reader.h"
 #include "tarvo_builder.h"
 
@@ -21,12 +22,20 @@ Dict::~Dict() = default;
 
 FileSource::FileSource() = default;
 
-FileSource::~FileSource() {
-    if (mapping_) munmap(mapping_, mappingSize_);
+namespace {
+
+void unmapFile(void* mapping, uint64_t size) {
+    if (!mapping) return;
+    releaseGuard(mapping, size_t(size));
+    munmap(mapping, size_t(size));
 }
 
+} // namespace
+
+FileSource::~FileSource() { unmapFile(mapping_, mappingSize_); }
+
 void FileSource::open(const char* path) {
-    if (mapping_) munmap(mapping_, mappingSize_);
+    unmapFile(mapping_, mappingSize_);
     mapping_ = nullptr;
     mappingSize_ = 0;
     data_ = nullptr;
@@ -44,6 +53,7 @@ void FileSource::open(const char* path) {
         mappingSize_ = fileSize;
         data_ = static_cast<const uint8_t*>(m);
         size_ = mappingSize_;
+        guardOutsideFile(mapping_, size_t(mappingSize_), data_, size_t(size_));
     }
     ::close(fd);
 }

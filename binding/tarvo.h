@@ -66,7 +66,9 @@ TARVO_API int tarvo_version(const char** text, int reserved1, int reserved2, int
  * With `slow` 1 lookups take the generic path instead of the layout's own fast
  * one (see FORMAT.md); results are identical. On failure they return null and,
  * when `error_text` is not null, write a NUL-terminated reason of at most
- * TARVO_ERROR_TEXT_SIZE bytes into it. */
+ * TARVO_ERROR_TEXT_SIZE bytes into it. A mapped file that is shortened while
+ * it is open, or whose disk fails, raises SIGBUS at the next read of it; a
+ * file read by tarvo_open is safe from both once open. */
 TARVO_API TarvoHandle tarvo_open(const char* path, int slow, char* error_text);
 TARVO_API TarvoHandle tarvo_mmap(const char* path, int slow, char* error_text);
 TARVO_API void tarvo_close(TarvoHandle handle);
@@ -152,7 +154,7 @@ public:
     virtual uint64_t size() const = 0;
 };
 
-/* A dictionary file mapped into memory. */
+/* A dictionary file mapped into memory (see tarvo_mmap on SIGBUS). */
 class TARVO_API FileSource : public Source {
 public:
     FileSource();

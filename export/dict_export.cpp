@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace dictexport {
@@ -191,10 +192,29 @@ bool finishOutput(std::FILE* out, const std::string& path, int earlierReason) {
     return false;
 }
 
+// The dictionary is mapped: a read of it faults with SIGBUS once the file
+// has been shortened, or when the disk fails. The run then ends with a
+// message and status 1 instead of a crash. Only calls that are safe in a
+// signal handler.
+void onBusError(int) {
+    static const char message[] = "Can`t read the dictionary file (it was shortened, or the disk failed)\n";
+    ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+    (void)written;
+    _exit(kFailure);
+}
+
+void reportBusErrors() {
+    struct sigaction action = {};
+    action.sa_handler = onBusError;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
 int runExport(int argc, char** argv) {
     // A closed or broken standard output must end in a reported write error,
     // not in death by signal.
     std::signal(SIGPIPE, SIG_IGN);
+    reportBusErrors();
     ExportOptions options;
     DriverSettings settings;
     if (argc < 2) {

@@ -226,6 +226,31 @@ TEST_F(Surroundings, SoundOutputIsNoError) {
     }
 }
 
+// The dictionary is shortened while dict_export, held up by a full pipe,
+// lists it: the listing reads the mapping past the file's new end, which
+// faults. The run must end with a message and status 1, not die of SIGBUS.
+// The listing, 18 MB, is far longer than the lines that may be spelled
+// ahead of the pipe.
+TEST(ShortenedDictionary, ListingEndsWithAMessage) {
+    TempDir dir;
+    std::string words;
+    char line[16];
+    for (int i = 0; i < 2000000; ++i) {
+        std::snprintf(line, sizeof line, "w%07d\n", i);
+        words += line;
+    }
+    std::string dict = dir.file("numbers.dict");
+    RunResult built = tarvo_test::run({tool("dict_build"), "-o", dict}, words, {}, kTimeoutSeconds);
+    ASSERT_EQ(built.status, 0) << built.err;
+    RunResult r = tarvo_test::run({"/bin/sh", "-c",
+                                   "{ \"$0\" -d \"$1\"; echo \"status $?\" >&2; } |"
+                                   " { head -c 1 >/dev/null; truncate -s 0 \"$1\"; cat >/dev/null; }",
+                                   tool("dict_export"), dict},
+                                  "", {}, kTimeoutSeconds);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.err, "Can`t read the dictionary file (it was shortened, or the disk failed)\nstatus 1\n");
+}
+
 // The guard every run of this suite relies on: a program that outlives its
 // time is killed, with whatever its shell started, and reported as hung.
 TEST(RunTimeLimit, KillsTheWholeRun) {

@@ -15,7 +15,7 @@ namespace {
 
 using namespace velkin::libtarvo;
 
-std::string writeSmallDict(const tarvo_test::TempDir& dir) {
+[[maybe_unused]] std::string writeSmallDict(const tarvo_test::TempDir& dir) {
     DictBuilder builder({Layout::Compact, false});
     builder.add("cat", 0);
     builder.add("dog", 0);

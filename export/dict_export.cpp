@@ -9,6 +9,7 @@
 #include "span_listing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -197,6 +198,11 @@ bool finishOutput(std::FILE* out, const std::string& path, int earlierReason) {
 // message and status 1 instead of a crash. Only calls that are safe in a
 // signal handler.
 void onBusError(int) {
+    // Both listing threads may fault at once: the first says it, the other
+    // waits for the exit to end it.
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true))
+        for (;;) pause();
     static const char message[] = "Can`t read the dictionary file (it was shortened, or the disk failed)\n";
     ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
     (void)written;

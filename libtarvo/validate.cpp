@@ -67,6 +67,14 @@ void readAnnotations(View& v) {
     if (previous != v.annotDataSize) damaged("annotation index does not end at the section's end");
 }
 
+// One bit for each byte of the automaton from `first` (a multiple of 64) on.
+struct Marks {
+    uint64_t* words;
+    uint64_t first = 0;
+    uint64_t& word(uint64_t at) const { return words[(at - first) >> 6]; }
+    void set(uint64_t at) const { word(at) |= uint64_t(1) << (at & 63); }
+};
+
 // What a pass over states found, for the checks that need every state.
 struct CompactPass {
     uint64_t transitions = 0;
@@ -82,15 +90,14 @@ struct CompactPass {
 // target that lands inside a state instead of at its start. `starts`, when
 // given, gets a mark at every state the pass reads.
 template <bool Big, bool DelayFar>
-CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, std::vector<uint64_t>& targeted,
-                               std::vector<uint64_t>* starts) {
+CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks targeted, Marks* starts) {
     const uint8_t* fsa = v.fsa;
     const uint32_t size = v.fsaSize;
     const uint8_t* end = fsa + size;
     const uint8_t* fileEnd = v.file + v.size;
     to = std::min(to, size);
     auto markStart = [&](uint32_t state) {
-        if (starts) (*starts)[state >> 6] |= uint64_t(1) << (state & 63);
+        if (starts) starts->set(state);
     };
     bool arcOutputs = false;
     bool inAlphabet[256] = {};
@@ -111,10 +118,10 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, std::v
     };
     Pending queue[kQueue];
     unsigned head = 0, queued = 0;
-    auto apply = [&](uint64_t target) { targeted[target >> 6] |= uint64_t(1) << (target & 63); };
+    auto apply = [&](uint64_t target) { targeted.set(target); };
     auto mark = [&](uint64_t target, uint64_t from) {
         if (!DelayFar || target - from < kNear) return apply(target);
-        __builtin_prefetch(&targeted[target >> 6], 1);
+        __builtin_prefetch(&targeted.word(target), 1);
         if (queued == kQueue) {
             apply(queue[head].target);
             head = (head + 1) % kQueue;
@@ -128,10 +135,10 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, std::v
         if (to - from <= 64 - shift) {  // within one word: nearly every state
             uint64_t span = to - from;
             uint64_t mask = span == 64 ? ~uint64_t(0) : ((uint64_t(1) << span) - 1);
-            return ((targeted[from >> 6] >> shift) & mask) != 0;
+            return ((targeted.word(from) >> shift) & mask) != 0;
         }
         for (uint64_t i = from; i < to;) {
-            uint64_t word = targeted[i >> 6] >> (i & 63);
+            uint64_t word = targeted.word(i) >> (i & 63);
             uint64_t span = std::min<uint64_t>(64 - (i & 63), to - i);
             if (span < 64 && (word & ((uint64_t(1) << span) - 1))) return true;
             if (span == 64 && word) return true;
@@ -162,7 +169,7 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, std::v
             uint64_t chains = 0;
             while (at < limit && fsa[at] == 1) {
                 uint32_t inside = at + 1;
-                if (!inAlphabet[fsa[inside]] || (targeted[inside >> 6] >> (inside & 63) & 1)) break;
+                if (!inAlphabet[fsa[inside]] || (targeted.word(inside) >> (inside & 63) & 1)) break;
                 markStart(at);
                 ++chains;
                 at += 2;
@@ -272,7 +279,7 @@ void finishCompact(View& v, const CompactPass& pass) {
 template <bool Big, bool DelayFar>
 void validateCompact(View& v) {
     std::vector<uint64_t> targeted((uint64_t(v.fsaSize) + 63) / 64, 0);
-    finishCompact<Big>(v, checkCompactStates<Big, DelayFar>(v, 0, v.fsaSize, targeted, nullptr));
+    finishCompact<Big>(v, checkCompactStates<Big, DelayFar>(v, 0, v.fsaSize, Marks{targeted.data()}, nullptr));
 }
 
 // What two passes found, the second starting where the first ended.
@@ -307,39 +314,43 @@ uint32_t splitPoint(const View& v) {
 // target, a target of the first landing inside a state of the second) sends
 // the file through the one pass above, so that a damaged file gets the same
 // report either way.
-template <bool Big>
+template <bool Big, bool DelayFar>
 void validateCompactInHalves(View& v) {
     const uint32_t size = v.fsaSize;
     const size_t words = (uint64_t(size) + 63) / 64;
     std::vector<uint64_t> firstMarks(words, 0);
     CompactPass root;
     try {
-        root = checkCompactStates<Big, false>(v, 0, 1, firstMarks, nullptr);
+        root = checkCompactStates<Big, false>(v, 0, 1, Marks{firstMarks.data()}, nullptr);
     } catch (...) {
-        return validateCompact<Big, false>(v);  // which reports it
+        return validateCompact<Big, DelayFar>(v);  // which reports it
     }
     const uint32_t middle = splitPoint(v);
-    if (middle == 0) return validateCompact<Big, false>(v);
-    std::vector<uint64_t> secondMarks(words, 0), secondStarts(words, 0);
+    if (middle == 0) return validateCompact<Big, DelayFar>(v);
+    // The second half's bitmaps cover its own part only.
+    const size_t firstWord = middle / 64;
+    std::vector<uint64_t> secondMarks(words - firstWord, 0), secondStarts(words - firstWord, 0);
+    const Marks secondTargets{secondMarks.data(), uint64_t(firstWord) * 64};
+    Marks secondStartMarks{secondStarts.data(), uint64_t(firstWord) * 64};
     CompactPass second;
     bool secondSound = false;
     std::thread other;
     try {
         other = threads::startElsewhere([&] {
             try {
-                second = checkCompactStates<Big, false>(v, middle, size, secondMarks, &secondStarts);
+                second = checkCompactStates<Big, DelayFar>(v, middle, size, secondTargets, &secondStartMarks);
                 secondSound = true;
             } catch (...) {
                 // the one pass below reports it
             }
         });
     } catch (const std::system_error&) {
-        return validateCompact<Big, false>(v);
+        return validateCompact<Big, DelayFar>(v);
     }
     bool sound = false;
     CompactPass first;
     try {
-        first = checkCompactStates<Big, false>(v, root.end, middle, firstMarks, nullptr);
+        first = checkCompactStates<Big, DelayFar>(v, root.end, middle, Marks{firstMarks.data()}, nullptr);
         sound = first.end == middle;
     } catch (...) {
         // the one pass below reports it
@@ -349,10 +360,19 @@ void validateCompactInHalves(View& v) {
     for (size_t w = middle / 64; sound && secondSound && w < words; ++w) {
         uint64_t marks = firstMarks[w];
         if (w == middle / 64) marks &= ~uint64_t(0) << (middle & 63);
-        if (marks & ~secondStarts[w]) sound = false;
+        if (marks & ~secondStarts[w - firstWord]) sound = false;
     }
-    if (!sound || !secondSound) return validateCompact<Big, false>(v);
+    if (!sound || !secondSound) {
+        for (auto* marks : {&firstMarks, &secondMarks, &secondStarts}) std::vector<uint64_t>().swap(*marks);
+        return validateCompact<Big, DelayFar>(v);
+    }
     finishCompact<Big>(v, joined(joined(root, first), second));
+}
+
+template <bool Big, bool DelayFar>
+void checkCompact(View& v, uint64_t halvesFrom) {
+    if (v.fsaSize >= halvesFrom) validateCompactInHalves<Big, DelayFar>(v);
+    else validateCompact<Big, DelayFar>(v);
 }
 
 // Slots as the checks read them: any layout through the view, or the
@@ -467,9 +487,8 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
     readAlphabet(v);
     readAnnotations(v);
     if (v.sparse) validateSparse(v);
-    else if (v.fsaSize > directMarks) v.big ? validateCompact<true, true>(v) : validateCompact<false, true>(v);
-    else if (v.fsaSize >= halvesFrom) v.big ? validateCompactInHalves<true>(v) : validateCompactInHalves<false>(v);
-    else v.big ? validateCompact<true, false>(v) : validateCompact<false, false>(v);
+    else if (v.fsaSize > directMarks) v.big ? checkCompact<true, true>(v, halvesFrom) : checkCompact<false, true>(v, halvesFrom);
+    else v.big ? checkCompact<true, false>(v, halvesFrom) : checkCompact<false, false>(v, halvesFrom);
 }
 
 } // namespace

@@ -89,9 +89,10 @@ constexpr uint64_t kChecksumBeside = uint64_t(32) << 20;
 // prefetch the marks of far targets.
 constexpr uint64_t kDirectMarks = uint64_t(8) << 20;
 
-// Compact automata from this size up to kDirectMarks are checked in two
-// halves on two threads when the file is sound; a doubt sends the file
-// through the one pass, so that the report is the same.
+// Compact automata from this size up are checked in two halves on two
+// threads when the file is sound; a doubt sends the file through the one
+// pass, so that the report is the same. The second half's bitmaps cover its
+// own part only, so the halves take about twice the one pass's memory.
 constexpr uint64_t kHalvesFrom = uint64_t(512) << 10;
 
 // Checks every rule of FORMAT.md that a later call relies on and fills `view`.

@@ -12,6 +12,7 @@
 #include "sparse_packer.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <span>
@@ -66,6 +67,68 @@ struct FileParts {
     std::vector<std::span<const uint8_t>> spans() const { return {header, alphabet, fsa, annots}; }
     uint64_t size() const { return sizeof header + alphabet.size() + fsa.size() + annots.size(); }
 };
+
+// The states of a compact automaton numbered in file order: a bitmap of where
+// they start, with a count of the starts before each word of it.
+class StateIndex {
+public:
+    explicit StateIndex(const std::vector<uint8_t>& fsa)
+        : starts_((fsa.size() + 63) / 64, 0), before_(starts_.size() + 1, 0) {
+        CompactState s;
+        for (uint32_t o = 0; o < fsa.size(); o = s.end) {
+            decodeCompact(fsa.data(), o, s);
+            starts_[o >> 6] |= uint64_t(1) << (o & 63);
+        }
+        for (size_t w = 0; w < starts_.size(); ++w) before_[w + 1] = before_[w] + uint32_t(std::popcount(starts_[w]));
+    }
+    uint32_t count() const { return before_.back(); }
+    // The number of the state that starts at `offset`.
+    uint32_t of(uint32_t offset) const {
+        uint64_t below = starts_[offset >> 6] & ((uint64_t(1) << (offset & 63)) - 1);
+        return before_[offset >> 6] + uint32_t(std::popcount(below));
+    }
+
+private:
+    std::vector<uint64_t> starts_;
+    std::vector<uint32_t> before_;
+};
+
+// The order of reading: the states that one path alone reaches, depth first
+// and each arc's in label order, then the states that several paths share
+// (and every state below one) in the order they had. A listing then reads
+// the file mostly forward, and the shared states, which every listing and
+// lookup comes back to, lie together in a small part of it.
+std::vector<uint32_t> readingOrder(const std::vector<uint8_t>& fsa, const StateIndex& index, bool big) {
+    constexpr uint8_t kOnePath = 1, kShared = 2;
+    std::vector<uint8_t> reach(index.count(), 0);
+    CompactState s;
+    for (uint32_t o = 0; o < fsa.size(); o = s.end) {
+        decodeCompact(fsa.data(), o, s);
+        const bool shared = reach[index.of(o)] == kShared;
+        for (uint32_t k = 0; k < s.n; ++k) {
+            uint8_t& r = reach[index.of(compactTarget(s, k, big))];
+            r = shared || r != 0 ? kShared : kOnePath;
+        }
+    }
+    std::vector<uint32_t> order;
+    order.reserve(index.count());
+    std::vector<uint32_t> pending{0};
+    while (!pending.empty()) {
+        uint32_t o = pending.back();
+        pending.pop_back();
+        order.push_back(o);
+        decodeCompact(fsa.data(), o, s);
+        for (uint32_t k = s.n; k-- > 0;) {
+            uint32_t target = compactTarget(s, k, big);
+            if (reach[index.of(target)] == kOnePath) pending.push_back(target);
+        }
+    }
+    for (uint32_t o = 0; o < fsa.size(); o = s.end) {
+        decodeCompact(fsa.data(), o, s);
+        if (reach[index.of(o)] == kShared) order.push_back(o);
+    }
+    return order;
+}
 
 } // namespace
 
@@ -260,7 +323,58 @@ struct DictBuilder::Impl {
         std::reverse(emit.begin(), emit.end());
         return std::move(emit);
     }
+
+    void layOutForReading(std::vector<uint8_t>& fsa, uint64_t room);
+    void emitInOrder(const std::vector<uint8_t>& fsa, const StateIndex& index, const std::vector<uint32_t>& order);
 };
+
+// Emits the states of `fsa` again, last of `order` first, so that the file
+// holds them in that order.
+void DictBuilder::Impl::emitInOrder(const std::vector<uint8_t>& fsa, const StateIndex& index,
+                                    const std::vector<uint32_t>& order) {
+    const bool big = options.bigEndian;
+    std::vector<uint32_t> emitted(index.count(), 0);
+    Node node;
+    CompactState s;
+    for (size_t i = order.size(); i-- > 0;) {
+        decodeCompact(fsa.data(), order[i], s);
+        node.final = s.final;
+        node.annot = s.finalOutput;
+        node.arcs.clear();
+        const uint8_t* out = s.outs;
+        for (uint32_t k = 0; k < s.n; ++k) {
+            uint32_t output = nextOutput(s, out);
+            node.arcs.push_back({s.labels[k], emitted[index.of(compactTarget(s, k, big))], output});
+        }
+        emitted[index.of(order[i])] = emitState(node);
+    }
+    std::reverse(emit.begin(), emit.end());
+}
+
+// The automaton as built, children first, is laid out again in reading
+// order. Should that take more than `room` bytes, it stays as it was.
+void DictBuilder::Impl::layOutForReading(std::vector<uint8_t>& fsa, uint64_t room) {
+    if (fsa.empty()) return;
+    const uint64_t built[4] = {states, transitions, widest, maxAutomaton};
+    StateIndex index(fsa);
+    std::vector<uint32_t> order = readingOrder(fsa, index, options.bigEndian);
+    emit = std::vector<uint8_t>();
+    emit.reserve(fsa.size());
+    states = transitions = 0;
+    widest = 0;
+    maxAutomaton = std::min(maxAutomaton, room);
+    try {
+        emitInOrder(fsa, index, order);
+        fsa.swap(emit);
+    } catch (const Error& e) {
+        if (e.kind() != Error::Kind::TooLarge) throw;
+        states = built[0];
+        transitions = built[1];
+        widest = unsigned(built[2]);
+    }
+    maxAutomaton = built[3];
+    std::vector<uint8_t>().swap(emit);
+}
 
 DictBuilder::DictBuilder(BuildOptions options) : impl_(std::make_unique<Impl>(options)) {}
 DictBuilder::~DictBuilder() = default;
@@ -384,6 +498,8 @@ FileParts DictBuilder::Impl::assemble(const std::vector<std::string>& annotation
     else if (b.words > 0 && b.maxNumber >= annotations.size())
         throw Error(Error::Kind::BadInput, "annotation " + std::to_string(b.maxNumber) + " is not in the table");
 
+    const uint64_t limit = std::min<uint64_t>(b.options.sizeLimit, format::kMaxFileSize);
+    parts.annots = annotationSection(annotations, numbersOnly, inUse, big, limit, h);
     if (b.options.layout == Layout::Sparse) {
         SparseTable table = packSparse(compact, parts.alphabet, big);
         std::vector<uint8_t>().swap(compact);
@@ -393,14 +509,15 @@ FileParts DictBuilder::Impl::assemble(const std::vector<std::string>& annotation
         h.destSize = int32_t(table.payloadSize);
         h.paddingSize = int32_t(table.padding);
     } else {
+        // The room the rest of the file leaves the automaton.
+        const uint64_t others = format::kHeaderSize + parts.alphabet.size() + parts.annots.size();
+        if (others < limit) b.layOutForReading(compact, limit - others);
         parts.fsa = std::move(compact);
         h.destSize = int32_t(b.widest);
     }
-    const uint64_t limit = std::min<uint64_t>(b.options.sizeLimit, format::kMaxFileSize);
     if (parts.fsa.size() > b.maxAutomaton) tooLarge("the automaton", limit);
     h.transSizeTotal = int32_t(parts.fsa.size());
     h.annotOffset = h.fsaOffset + h.transSizeTotal;
-    parts.annots = annotationSection(annotations, numbersOnly, inUse, big, limit, h);
     if (parts.size() > limit) tooLarge("the dictionary", limit);
 
     // The checksum covers the header from word 2 on and every section.

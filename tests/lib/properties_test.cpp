@@ -601,6 +601,39 @@ TEST(RandomDictionaries, AreMinimalAndFlagTreesTruly) {
     }
 }
 
+// A compact file holds first the states that one path alone reaches, in the
+// order a listing meets them, then every state that several paths share and
+// all below them. A listing then reads the file mostly forward.
+TEST(RandomDictionaries, CompactStatesComeInReadingOrder) {
+    std::vector<Sample> samples = smallSamples();
+    for (Sample& s : bigSamples()) samples.push_back(std::move(s));
+    for (const Sample& s : samples) {
+        for (const Variant& v : kVariants) {
+            if (v.layout != Layout::Compact) continue;
+            SCOPED_TRACE(s.name + ", " + v.name);
+            Automaton a = decodeFile(build(s, v));
+            // In file order every state's arcs come before the state they reach.
+            std::map<uint32_t, unsigned> incoming;
+            std::set<uint32_t> shared;
+            for (const State& state : a.states)
+                for (const tarvo_lib_test::Arc& arc : state.arcs)
+                    if (++incoming[arc.target] > 1 || shared.count(state.id)) shared.insert(arc.target);
+            std::vector<uint32_t> preorder, pending{a.root};
+            while (!pending.empty()) {
+                uint32_t id = pending.back();
+                pending.pop_back();
+                preorder.push_back(id);
+                const State& state = a.at(id);
+                for (size_t k = state.arcs.size(); k-- > 0;)
+                    if (!shared.count(state.arcs[k].target)) pending.push_back(state.arcs[k].target);
+            }
+            ASSERT_EQ(preorder.size() + shared.size(), a.states.size());
+            for (size_t i = 0; i < preorder.size(); ++i) ASSERT_EQ(a.states[i].id, preorder[i]) << "state " << i;
+        }
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 // Small word lists whose minimal automaton is known: equal endings are
 // shared whether or not their arcs carry outputs.
 TEST(Minimality, EqualEndingsAreSharedWithAndWithoutOutputs) {

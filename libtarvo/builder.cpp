@@ -511,7 +511,7 @@ FileParts DictBuilder::Impl::assemble(const std::vector<std::string>& annotation
     } else {
         // The room the rest of the file leaves the automaton.
         const uint64_t others = format::kHeaderSize + parts.alphabet.size() + parts.annots.size();
-        if (others < limit) b.layOutForReading(compact, limit - others);
+        if (compact.size() >= b.options.readingLayoutFrom && others < limit) b.layOutForReading(compact, limit - others);
         parts.fsa = std::move(compact);
         h.destSize = int32_t(b.widest);
     }

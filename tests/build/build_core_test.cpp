@@ -254,8 +254,8 @@ TEST(SizeLimit, BoundaryIsTheFileSize) {
     }
 }
 
-// The builder lays a compact automaton out again for reading, which can take a
-// few bytes more. When those would pass the limit and the automaton as built
+// The builder lays a large compact automaton out again for reading, which can
+// take a few bytes more. When those would pass the limit and the automaton as built
 // does not, the file keeps the built layout and holds the same words.
 TEST(SizeLimit, ReadingLayoutGivesWayToTheLimit) {
     std::vector<std::string> words;
@@ -270,6 +270,7 @@ TEST(SizeLimit, ReadingLayoutGivesWayToTheLimit) {
     auto build = [&words](uint64_t limit) {
         lt::BuildOptions options;
         options.sizeLimit = limit;
+        options.readingLayoutFrom = 0;
         lt::DictBuilder b(options);
         for (const std::string& w : words) b.add(w, 0);
         return b.finishToMemory({"N"}, false);

@@ -15,6 +15,7 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <span>
 
 namespace velkin::libtarvo {
@@ -69,28 +70,32 @@ struct FileParts {
 };
 
 // The states of a compact automaton numbered in file order: a bitmap of where
-// they start, with a count of the starts before each word of it.
+// they start, each word of it beside the count of the starts before it, so
+// that numbering a state costs one cache line.
 class StateIndex {
 public:
-    explicit StateIndex(const std::vector<uint8_t>& fsa)
-        : starts_((fsa.size() + 63) / 64, 0), before_(starts_.size() + 1, 0) {
+    explicit StateIndex(const std::vector<uint8_t>& fsa) : words_((fsa.size() + 63) / 64 + 1) {
         CompactState s;
         for (uint32_t o = 0; o < fsa.size(); o = s.end) {
             decodeCompact(fsa.data(), o, s);
-            starts_[o >> 6] |= uint64_t(1) << (o & 63);
+            words_[o >> 6].starts |= uint64_t(1) << (o & 63);
         }
-        for (size_t w = 0; w < starts_.size(); ++w) before_[w + 1] = before_[w] + uint32_t(std::popcount(starts_[w]));
+        for (size_t w = 0; w + 1 < words_.size(); ++w)
+            words_[w + 1].before = words_[w].before + uint32_t(std::popcount(words_[w].starts));
     }
-    uint32_t count() const { return before_.back(); }
+    uint32_t count() const { return words_.back().before; }
     // The number of the state that starts at `offset`.
     uint32_t of(uint32_t offset) const {
-        uint64_t below = starts_[offset >> 6] & ((uint64_t(1) << (offset & 63)) - 1);
-        return before_[offset >> 6] + uint32_t(std::popcount(below));
+        const Word& w = words_[offset >> 6];
+        return w.before + uint32_t(std::popcount(w.starts & ((uint64_t(1) << (offset & 63)) - 1)));
     }
 
 private:
-    std::vector<uint64_t> starts_;
-    std::vector<uint32_t> before_;
+    struct Word {
+        uint64_t starts = 0;
+        uint32_t before = 0;
+    };
+    std::vector<Word> words_;
 };
 
 // The order of reading: the states that one path alone reaches, depth first
@@ -101,13 +106,18 @@ private:
 std::vector<uint32_t> readingOrder(const std::vector<uint8_t>& fsa, const StateIndex& index, bool big) {
     constexpr uint8_t kOnePath = 1, kShared = 2;
     std::vector<uint8_t> reach(index.count(), 0);
+    std::vector<uint32_t> shared;
     CompactState s;
-    for (uint32_t o = 0; o < fsa.size(); o = s.end) {
+    // Every arc comes before its target, so a state's mark is complete by
+    // the time the pass reaches it.
+    uint32_t i = 0;
+    for (uint32_t o = 0; o < fsa.size(); o = s.end, ++i) {
         decodeCompact(fsa.data(), o, s);
-        const bool shared = reach[index.of(o)] == kShared;
+        const bool isShared = reach[i] == kShared;
+        if (isShared) shared.push_back(o);
         for (uint32_t k = 0; k < s.n; ++k) {
             uint8_t& r = reach[index.of(compactTarget(s, k, big))];
-            r = shared || r != 0 ? kShared : kOnePath;
+            r = isShared || r != 0 ? kShared : kOnePath;
         }
     }
     std::vector<uint32_t> order;
@@ -123,10 +133,7 @@ std::vector<uint32_t> readingOrder(const std::vector<uint8_t>& fsa, const StateI
             if (reach[index.of(target)] == kOnePath) pending.push_back(target);
         }
     }
-    for (uint32_t o = 0; o < fsa.size(); o = s.end) {
-        decodeCompact(fsa.data(), o, s);
-        if (reach[index.of(o)] == kShared) order.push_back(o);
-    }
+    order.insert(order.end(), shared.begin(), shared.end());
     return order;
 }
 
@@ -352,25 +359,31 @@ void DictBuilder::Impl::emitInOrder(const std::vector<uint8_t>& fsa, const State
 }
 
 // The automaton as built, children first, is laid out again in reading
-// order. Should that take more than `room` bytes, it stays as it was.
+// order. Should that take more than `room` bytes, or more memory than there
+// is, it stays as it was: that is as sound a file.
 void DictBuilder::Impl::layOutForReading(std::vector<uint8_t>& fsa, uint64_t room) {
     if (fsa.empty()) return;
     const uint64_t built[4] = {states, transitions, widest, maxAutomaton};
-    StateIndex index(fsa);
-    std::vector<uint32_t> order = readingOrder(fsa, index, options.bigEndian);
-    emit = std::vector<uint8_t>();
-    emit.reserve(fsa.size());
-    states = transitions = 0;
-    widest = 0;
-    maxAutomaton = std::min(maxAutomaton, room);
+    auto keepBuilt = [&] {
+        states = built[0];
+        transitions = built[1];
+        widest = unsigned(built[2]);
+    };
     try {
+        StateIndex index(fsa);
+        std::vector<uint32_t> order = readingOrder(fsa, index, options.bigEndian);
+        emit = std::vector<uint8_t>();
+        emit.reserve(fsa.size());
+        states = transitions = 0;
+        widest = 0;
+        maxAutomaton = std::min(maxAutomaton, room);
         emitInOrder(fsa, index, order);
         fsa.swap(emit);
     } catch (const Error& e) {
         if (e.kind() != Error::Kind::TooLarge) throw;
-        states = built[0];
-        transitions = built[1];
-        widest = unsigned(built[2]);
+        keepBuilt();
+    } catch (const std::bad_alloc&) {
+        keepBuilt();
     }
     maxAutomaton = built[3];
     std::vector<uint8_t>().swap(emit);

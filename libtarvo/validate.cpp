@@ -131,6 +131,7 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
         ++queued;
     };
     auto targetedInside = [&](uint64_t from, uint64_t to) {  // any target in [from, to)?
+        if (from >= to) return false;  // a state of one byte, maybe the last
         uint64_t shift = from & 63;
         if (to - from <= 64 - shift) {  // within one word: nearly every state
             uint64_t span = to - from;
@@ -261,6 +262,9 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
         if (n > 0 && width > widest) widest = width;
         o = stateEnd;
     }
+    // A pass that ends before the automaton does (the first of two halves)
+    // leaves marks for the states after it: they must all be made.
+    for (; queued; --queued, head = (head + 1) % kQueue) apply(queue[head].target);
     return {transitions, widest, lastField, arcOutputs, o};
 }
 
@@ -318,18 +322,24 @@ template <bool Big, bool DelayFar>
 void validateCompactInHalves(View& v) {
     const uint32_t size = v.fsaSize;
     const size_t words = (uint64_t(size) + 63) / 64;
-    std::vector<uint64_t> firstMarks(words, 0);
+    std::vector<uint64_t> firstMarks(words, 0), secondMarks, secondStarts;
+    // On any doubt the halves' bitmaps go before the one pass makes its own.
+    auto onePass = [&] {
+        for (auto* marks : {&firstMarks, &secondMarks, &secondStarts}) std::vector<uint64_t>().swap(*marks);
+        validateCompact<Big, DelayFar>(v);
+    };
     CompactPass root;
     try {
         root = checkCompactStates<Big, false>(v, 0, 1, Marks{firstMarks.data()}, nullptr);
     } catch (...) {
-        return validateCompact<Big, DelayFar>(v);  // which reports it
+        return onePass();  // which reports it
     }
     const uint32_t middle = splitPoint(v);
-    if (middle == 0) return validateCompact<Big, DelayFar>(v);
+    if (middle == 0) return onePass();
     // The second half's bitmaps cover its own part only.
     const size_t firstWord = middle / 64;
-    std::vector<uint64_t> secondMarks(words - firstWord, 0), secondStarts(words - firstWord, 0);
+    secondMarks.assign(words - firstWord, 0);
+    secondStarts.assign(words - firstWord, 0);
     const Marks secondTargets{secondMarks.data(), uint64_t(firstWord) * 64};
     Marks secondStartMarks{secondStarts.data(), uint64_t(firstWord) * 64};
     CompactPass second;
@@ -345,7 +355,7 @@ void validateCompactInHalves(View& v) {
             }
         });
     } catch (const std::system_error&) {
-        return validateCompact<Big, DelayFar>(v);
+        return onePass();
     }
     bool sound = false;
     CompactPass first;
@@ -362,10 +372,7 @@ void validateCompactInHalves(View& v) {
         if (w == middle / 64) marks &= ~uint64_t(0) << (middle & 63);
         if (marks & ~secondStarts[w - firstWord]) sound = false;
     }
-    if (!sound || !secondSound) {
-        for (auto* marks : {&firstMarks, &secondMarks, &secondStarts}) std::vector<uint64_t>().swap(*marks);
-        return validateCompact<Big, DelayFar>(v);
-    }
+    if (!sound || !secondSound) return onePass();
     finishCompact<Big>(v, joined(joined(root, first), second));
 }
 

@@ -675,6 +675,24 @@ TEST(DamagedFiles, FarTargetIntoTheMiddleOfAState) {
     }
 }
 
+// The last state is a single byte and the automaton a whole number of
+// bitmap words long: the check for targets inside it reads nothing past the
+// bitmap, in one pass or in halves.
+TEST(DamagedFiles, OneByteStateEndsAWholeBitmapWord) {
+    DictBuilder b({Layout::Compact, false});
+    b.add("a", 0);
+    Image f{b.finishToMemory({"x"}, false)};
+    std::vector<uint8_t> fsa = {0x81, 0x00, 'a'};  // final root, one arc to the state after it
+    while (fsa.size() < 63) fsa.insert(fsa.end(), {0x01, 'a'});
+    fsa.push_back(0x00);  // at 63: no arcs, not final
+    f.replaceAutomaton(fsa);
+    f.fixChecksum();
+    for (uint64_t halvesFrom : {uint64_t(0), UINT64_MAX})
+        for (uint64_t directMarks : {uint64_t(0), kDirectMarks})
+            EXPECT_EQ(validation(f.bytes, kChecksumBeside, directMarks, halvesFrom),
+                      "damaged: state 63 has no arcs and is not final");
+}
+
 // Checked in two halves at once, a file gets the report of the one pass:
 // sound files are accepted, and a fault in either half or across the seam
 // between them is reported alike.
@@ -727,6 +745,22 @@ TEST(DamagedFiles, TwoHalvesReportWhatOnePassDoes) {
             }
             EXPECT_TRUE(done) << (fromFirst ? "first" : "second") << " half: no target to move";
         }
+        // A far target (whose mark a large file's pass delays) from just
+        // before the seam into a state well inside the second half.
+        bool far = false;
+        for (auto s = a.states.rbegin(); s != a.states.rend() && !far; ++s) {
+            if (s->id >= middle || s->id + 20000 < middle || s->width < 3) continue;
+            for (const State& t : a.states) {
+                if (t.id < s->id + 70000 || t.end - t.id < 3) continue;
+                Image g = f;
+                setTarget(g, *s, 0, t.id + 2);
+                g.fixChecksum();
+                EXPECT_EQ(report(g).rfind("damaged: a transition points inside state", 0), 0u);
+                far = true;
+                break;
+            }
+        }
+        EXPECT_TRUE(far) << "no far target before the seam";
         // Any byte of the automaton changed.
         for (int i = 0; i < 300; ++i) {
             Image g = f;

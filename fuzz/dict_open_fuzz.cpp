@@ -1,7 +1,9 @@
 // Arbitrary bytes as a dictionary file. The checksum check is skipped, so the
 // structural checks alone stand between the bytes and the reader; whatever
 // they accept must then be safe to enumerate, walk, and dump, and the fast
-// and slow lookups must agree with the enumeration.
+// and slow lookups must agree with the enumeration. Every way of checking a
+// compact file (in halves, with far marks delayed as in a large file) must
+// give the verdict of the one plain pass.
 #include "reader.h"
 
 #include <algorithm>
@@ -112,10 +114,29 @@ void fromOtherState(DictImpl& dict, const uint8_t* data, size_t size) {
     if (int32_t(walkBoth(dict, state, word)) != walked) fail("walk() disagrees with lookup() from a state");
 }
 
+std::string verdict(const uint8_t* data, size_t size, uint64_t directMarks, uint64_t halvesFrom) {
+    View v;
+    try {
+        velkin::libtarvo::validate(data, size, false, v, velkin::libtarvo::kChecksumBeside, directMarks, halvesFrom);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+void checkEveryWay(const uint8_t* data, size_t size) {
+    using velkin::libtarvo::kDirectMarks;
+    const std::string onePass = verdict(data, size, kDirectMarks, UINT64_MAX);
+    const std::pair<uint64_t, uint64_t> ways[] = {{kDirectMarks, 0}, {0, UINT64_MAX}, {0, 0}};
+    for (const auto& [directMarks, halvesFrom] : ways)
+        if (verdict(data, size, directMarks, halvesFrom) != onePass) fail("ways of checking disagree");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::FILE* null = std::fopen("/dev/null", "w");
+    checkEveryWay(data, size);
     std::unique_ptr<DictImpl> dict;
     try {
         dict = std::make_unique<DictImpl>(data, size, false, false);

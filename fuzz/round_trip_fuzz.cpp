@@ -3,7 +3,8 @@
 // words, their annotations and the annotation table, on both lookup paths.
 //
 // Input: a control byte (bit 0 sparse layout, bit 1 big-endian, bit 2
-// numbers only), then entries of a length byte, the word, a length byte and
+// numbers only, bit 3 the reading layout of large compact files whatever the
+// size), then entries of a length byte, the word, a length byte and
 // the annotation. Numbers-only entries take the annotation's first four bytes
 // as a little-endian number.
 #include "tarvo_builder.h"
@@ -55,6 +56,7 @@ Input parse(const uint8_t* data, size_t size) {
     in.options.layout = (control & 1) ? Layout::Sparse : Layout::Compact;
     in.options.bigEndian = (control & 2) != 0;
     in.numbersOnly = (control & 4) != 0;
+    if (control & 8) in.options.readingLayoutFrom = 0;
     std::map<std::string, std::string> raw;
     while (p < end) {
         std::string word = take(p, end);

@@ -362,7 +362,6 @@ void DictBuilder::Impl::emitInOrder(const std::vector<uint8_t>& fsa, const State
 // order. Should that take more than `room` bytes, or more memory than there
 // is, it stays as it was: that is as sound a file.
 void DictBuilder::Impl::layOutForReading(std::vector<uint8_t>& fsa, uint64_t room) {
-    if (fsa.empty()) return;
     const uint64_t built[4] = {states, transitions, widest, maxAutomaton};
     auto keepBuilt = [&] {
         states = built[0];

@@ -90,7 +90,7 @@ struct CompactPass {
 // target that lands inside a state instead of at its start. `starts`, when
 // given, gets a mark at every state the pass reads.
 template <bool Big, bool DelayFar>
-CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks targeted, Marks* starts) {
+CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks targeted, const Marks* starts) {
     const uint8_t* fsa = v.fsa;
     const uint32_t size = v.fsaSize;
     const uint8_t* end = fsa + size;
@@ -119,14 +119,15 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
     Pending queue[kQueue];
     unsigned head = 0, queued = 0;
     auto apply = [&](uint64_t target) { targeted.set(target); };
+    auto applyOldest = [&] {
+        apply(queue[head].target);
+        head = (head + 1) % kQueue;
+        --queued;
+    };
     auto mark = [&](uint64_t target, uint64_t from) {
         if (!DelayFar || target - from < kNear) return apply(target);
         __builtin_prefetch(&targeted.word(target), 1);
-        if (queued == kQueue) {
-            apply(queue[head].target);
-            head = (head + 1) % kQueue;
-            --queued;
-        }
+        if (queued == kQueue) applyOldest();
         queue[(head + queued) % kQueue] = {target, from};
         ++queued;
     };
@@ -155,11 +156,7 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
         return format::getVarint(p, end, value);
     };
     while (o < to) {
-        while (queued && queue[head].from + kNear / 2 <= o) {
-            apply(queue[head].target);
-            head = (head + 1) % kQueue;
-            --queued;
-        }
+        while (queued && queue[head].from + kNear / 2 <= o) applyOldest();
         // The commonest state by far: one arc to the state that follows, not
         // final, no output. A run of them is checked in a tight loop, up to
         // where a delayed mark is due; the general path below reports faults.
@@ -264,7 +261,7 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
     }
     // A pass that ends before the automaton does (the first of two halves)
     // leaves marks for the states after it: they must all be made.
-    for (; queued; --queued, head = (head + 1) % kQueue) apply(queue[head].target);
+    while (queued) applyOldest();
     return {transitions, widest, lastField, arcOutputs, o};
 }
 
@@ -341,7 +338,7 @@ void validateCompactInHalves(View& v) {
     secondMarks.assign(words - firstWord, 0);
     secondStarts.assign(words - firstWord, 0);
     const Marks secondTargets{secondMarks.data(), uint64_t(firstWord) * 64};
-    Marks secondStartMarks{secondStarts.data(), uint64_t(firstWord) * 64};
+    const Marks secondStartMarks{secondStarts.data(), uint64_t(firstWord) * 64};
     CompactPass second;
     bool secondSound = false;
     std::thread other;
@@ -367,9 +364,9 @@ void validateCompactInHalves(View& v) {
     }
     other.join();
     // Targets of the first half in the second must start states of it.
-    for (size_t w = middle / 64; sound && secondSound && w < words; ++w) {
+    for (size_t w = firstWord; sound && secondSound && w < words; ++w) {
         uint64_t marks = firstMarks[w];
-        if (w == middle / 64) marks &= ~uint64_t(0) << (middle & 63);
+        if (w == firstWord) marks &= ~uint64_t(0) << (middle & 63);
         if (marks & ~secondStarts[w - firstWord]) sound = false;
     }
     if (!sound || !secondSound) return onePass();

@@ -194,6 +194,19 @@ TEST(Compiler, TwinWithAnotherAnnotationAcrossRuns) {
 // ---------------------------------------------------------------------------
 // The format's limit, lowered: the build is refused and the target stays.
 
+// 2000 random words of eight letters, in the order drawn: they share little,
+// so their automaton is large.
+std::vector<std::string> randomWords() {
+    std::vector<std::string> words;
+    std::mt19937 random(5);
+    for (int i = 0; i < 2000; ++i) {
+        std::string w(8, '\0');
+        for (char& c : w) c = char('a' + random() % 26);
+        words.push_back(w);
+    }
+    return words;
+}
+
 TEST(SizeLimit, RefusedAndTheTargetStays) {
     struct Case {
         const char* name;
@@ -201,14 +214,7 @@ TEST(SizeLimit, RefusedAndTheTargetStays) {
         uint64_t memoryLimit;
         std::string mustSay;
     };
-    // Random words share little: their automaton is large.
-    std::vector<std::string> manyWords, oneBigAnnotation = {"a!" + std::string(5000, 'x')};
-    std::mt19937 random(5);
-    for (int i = 0; i < 2000; ++i) {
-        std::string w(8, '\0');
-        for (char& c : w) c = char('a' + random() % 26);
-        manyWords.push_back(w);
-    }
+    const std::vector<std::string> manyWords = randomWords(), oneBigAnnotation = {"a!" + std::string(5000, 'x')};
     std::vector<std::string> sortedWords = manyWords;
     std::sort(sortedWords.begin(), sortedWords.end());
     const std::vector<Case> cases = {
@@ -258,13 +264,7 @@ TEST(SizeLimit, BoundaryIsTheFileSize) {
 // take a few bytes more. When those would pass the limit and the automaton as built
 // does not, the file keeps the built layout and holds the same words.
 TEST(SizeLimit, ReadingLayoutGivesWayToTheLimit) {
-    std::vector<std::string> words;
-    std::mt19937 random(5);
-    for (int i = 0; i < 2000; ++i) {
-        std::string w(8, '\0');
-        for (char& c : w) c = char('a' + random() % 26);
-        words.push_back(w);
-    }
+    std::vector<std::string> words = randomWords();
     std::sort(words.begin(), words.end());
     words.erase(std::unique(words.begin(), words.end()), words.end());
     auto build = [&words](uint64_t limit) {

@@ -121,7 +121,7 @@ TarvoHandle openWith(const char* path, int slow, char* errorText, bool map) {
             data = handle->bytes.data();
             size = handle->bytes.size();
         }
-        handle->dict = std::make_unique<DictImpl>(data, size, slow != 0, true);
+        handle->dict = std::make_unique<DictImpl>(data, size, slow != 0, true, map);
         return handle.release();
     } catch (const std::bad_alloc&) {
         setError(errorText, "out of memory");

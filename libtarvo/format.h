@@ -119,12 +119,14 @@ inline uint32_t getVarintTrusted(const uint8_t*& p) {
 // CRC-32C (Castagnoli), continued from `crc` (0 to start).
 uint32_t crc32c(uint32_t crc, const uint8_t* data, size_t size);
 
-// Checksum of a whole file image as stored in header word 1.
-uint32_t fileChecksum(const uint8_t* file, size_t size);
+// Checksum of a whole file image as stored in header word 1. `dropRead`: the
+// image is a mapping of a file, whose pages go back as they are summed.
+uint32_t fileChecksum(const uint8_t* file, size_t size, bool dropRead = false);
 
 // Reads and checks the header of a file image: magic, version, the sections'
 // offsets and sizes against each other and the file size. Raises Error.
-HeaderRecord readHeader(const uint8_t* file, uint64_t size, bool verifyChecksum);
+// `dropRead` as for fileChecksum.
+HeaderRecord readHeader(const uint8_t* file, uint64_t size, bool verifyChecksum, bool dropRead = false);
 
 // Writes `header` (machine order) in the file's byte order, given by
 // header.isBigEndian, into 80 bytes at `out`.

@@ -545,8 +545,8 @@ int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {
     return 1;
 }
 
-DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum) {
-    validate(data, size, verifyChecksum, view_);
+DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, bool mapped) {
+    validate(data, size, verifyChecksum, view_, mapped);
     root = view_.root();
     checkedState_ = root;
     path_ = chooseLookup(view_, slow);

@@ -83,12 +83,13 @@ int openRegularFile(const char* path, uint64_t& size) {
     return fd;
 }
 
-std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum) {
-    return std::make_unique<DictImpl>(data, size, slow, verifyChecksum);
+std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, bool mapped) {
+    return std::make_unique<DictImpl>(data, size, slow, verifyChecksum, mapped);
 }
 
 std::unique_ptr<Dict> Dict::create(const Source& source, bool slow) {
-    return createDict(source.data(), source.size(), slow, true);
+    const bool mapped = dynamic_cast<const FileSource*>(&source) != nullptr;
+    return createDict(source.data(), source.size(), slow, true, mapped);
 }
 
 } // namespace velkin::libtarvo

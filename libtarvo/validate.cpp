@@ -3,6 +3,7 @@
 #include "view.h"
 
 #include "compact_state.h"
+#include "read_behind.h"
 #include "start_elsewhere.h"
 
 #include <algorithm>
@@ -39,12 +40,14 @@ void readAnnotations(View& v) {
     v.indexWidth = unsigned(h.annotLengthSize);
     v.numbersOnly = v.indexWidth == 0;
     v.numberLimit = v.numbersOnly ? uint64_t(1) << 32 : v.annotCount;
+    ReadBehind behind(v.dropRead, v.file, v.size, section);
     if (v.numbersOnly) {
         // The numbers in use: the first, then positive differences, as varints.
         const uint8_t* p = section;
         const uint8_t* end = section + v.annotDataSize;
         uint64_t value = 0;
         for (uint32_t i = 0; i < v.annotCount; ++i) {
+            behind.passed(p);
             uint32_t step;
             if (!format::getVarint(p, end, step)) damaged(at("annotation number list breaks at entry", i));
             if (i > 0 && step == 0) damaged(at("annotation number list repeats at entry", i));
@@ -52,6 +55,7 @@ void readAnnotations(View& v) {
             if (value > 0xFFFFFFFFu) damaged(at("annotation number list overflows at entry", i));
         }
         if (p != end) damaged("annotation number list has trailing bytes");
+        behind.done(end);
         v.annotData = section;
         return;
     }
@@ -59,12 +63,14 @@ void readAnnotations(View& v) {
     v.annotData = section + uint64_t(v.annotCount + 1) * v.indexWidth;
     uint32_t previous = 0;
     for (uint32_t i = 0; i <= v.annotCount; ++i) {
+        behind.passed(v.annotIndex + uint64_t(i) * v.indexWidth);
         uint32_t offset = v.annotOffset(i);
         if ((i == 0 && offset != 0) || offset < previous || offset > v.annotDataSize)
             damaged(at("annotation", i) + " lies outside the annotation section");
         previous = offset;
     }
     if (previous != v.annotDataSize) damaged("annotation index does not end at the section's end");
+    behind.done(v.annotData);
 }
 
 // One bit for each byte of the automaton from `first` (a multiple of 64) on.
@@ -155,7 +161,9 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
         }
         return format::getVarint(p, end, value);
     };
+    ReadBehind behind(v.dropRead, v.file, v.size, fsa + from);
     while (o < to) {
+        behind.passed(fsa + o);
         while (queued && queue[head].from + kNear / 2 <= o) applyOldest();
         // The commonest state by far: one arc to the state that follows, not
         // final, no output. A run of them is checked in a tight loop, up to
@@ -262,6 +270,7 @@ CompactPass checkCompactStates(const View& v, uint32_t from, uint32_t to, Marks 
     // A pass that ends before the automaton does (the first of two halves)
     // leaves marks for the states after it: they must all be made.
     while (queued) applyOldest();
+    behind.done(fsa + std::min(o, size));
     return {transitions, widest, lastField, arcOutputs, o};
 }
 
@@ -478,12 +487,13 @@ void validateSparse(View& v) {
 
 namespace {
 
-void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t directMarks,
-                       uint64_t halvesFrom) {
+void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, bool mapped,
+                       uint64_t directMarks, uint64_t halvesFrom) {
     v = View{};
     v.file = file;
     v.size = size;
-    v.header = format::readHeader(file, size, verifyChecksum);
+    v.dropRead = mapped;
+    v.header = format::readHeader(file, size, verifyChecksum, mapped);
     v.big = v.header.isBigEndian != 0;
     v.sparse = v.header.isSparse != 0;
     v.fsa = file + v.header.fsaOffset;
@@ -497,13 +507,14 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
 
 } // namespace
 
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, uint64_t checksumBeside,
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, bool mapped, uint64_t checksumBeside,
               uint64_t directMarks, uint64_t halvesFrom) {
     if (!verifyChecksum || size < checksumBeside)
-        return validateStructure(file, size, verifyChecksum, v, directMarks, halvesFrom);
-    std::future<uint32_t> checksum = std::async(std::launch::async, [file, size] { return format::fileChecksum(file, size); });
+        return validateStructure(file, size, verifyChecksum, v, mapped, directMarks, halvesFrom);
+    std::future<uint32_t> checksum =
+        std::async(std::launch::async, [file, size, mapped] { return format::fileChecksum(file, size, mapped); });
     try {
-        validateStructure(file, size, false, v, directMarks, halvesFrom);
+        validateStructure(file, size, false, v, mapped, directMarks, halvesFrom);
     } catch (const Error&) {
         // A damaged file whose checksum fails is reported as such, as it is
         // when the checksum comes first.

@@ -1,5 +1,6 @@
 // Opening dictionary files from disk: the bytes past a file's end are not the
-// library's to read, and a file that reads shorter than its size is refused.
+// library's to read, a file that reads shorter than its size is refused, and
+// the checks on open do not leave a mapped file resident.
 #include "mapping_guard.h"
 #include "run.h"
 #include "tarvo.h"
@@ -7,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <random>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -23,6 +29,59 @@ using namespace velkin::libtarvo;
     std::string path = dir.file("small.dict");
     tarvo_test::writeFile(path, std::string(bytes.begin(), bytes.end()));
     return path;
+}
+
+// Kilobytes of the mapping that starts at `start` resident in this process.
+long residentKiB(const void* start) {
+    std::FILE* maps = std::fopen("/proc/self/smaps", "r");
+    if (!maps) return -1;
+    char line[512];
+    bool inside = false;
+    long kib = -1;
+    while (kib < 0 && std::fgets(line, sizeof line, maps)) {
+        uintptr_t from, to;
+        if (std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR " ", &from, &to) == 2) inside = from == uintptr_t(start);
+        else if (inside) std::sscanf(line, "Rss: %ld kB", &kib);
+    }
+    std::fclose(maps);
+    return kib;
+}
+
+int32_t collectWord(const uint8_t* word, int32_t length, const AnnotRecord*, void* context) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(reinterpret_cast<const char*>(word), size_t(length));
+    return 1;
+}
+
+// The checks read the whole file; on a mapping they hand back at least as
+// many of its pages as their bitmaps take, a quarter of the file, so that the
+// bitmaps do not come on top of a resident file. (A fault near a page handed
+// back may map a few of its neighbours again.) The words read afterwards,
+// from pages faulted in again, are the same.
+TEST(FileSources, OpeningAMappedFileLeavesLittleOfItResident) {
+    std::mt19937 random(11);
+    std::set<std::string> words;
+    while (words.size() < 60000) {
+        std::string w(12, '\0');
+        for (char& c : w) c = char('a' + random() % 26);
+        words.insert(w);
+    }
+    DictBuilder builder({Layout::Compact, false});
+    for (const std::string& w : words) builder.add(w, 0);
+    std::vector<uint8_t> bytes = builder.finishToMemory({"x"}, false, nullptr);
+    ASSERT_GT(bytes.size(), size_t(800) << 10);  // large enough to be checked in halves
+    tarvo_test::TempDir dir;
+    const std::string path = dir.file("random.dict");
+    tarvo_test::writeFile(path, std::string(bytes.begin(), bytes.end()));
+
+    FileSource source;
+    source.open(path.c_str());
+    std::unique_ptr<Dict> dict = Dict::create(source, false);
+    const long kib = residentKiB(source.data());
+    ASSERT_GE(kib, 0) << "no mapping at the source's start";
+    EXPECT_LT(kib, long(bytes.size() / 1024 * 3 / 4));
+    std::vector<std::string> listed;
+    dict->forEachWord(dict->root, collectWord, &listed);
+    EXPECT_TRUE(std::equal(listed.begin(), listed.end(), words.begin(), words.end()));
 }
 
 // A mapping ends in the page's zeros; under AddressSanitizer a read of them

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <typeinfo>
 #include <unistd.h>
 
 namespace velkin::libtarvo {
@@ -88,7 +89,9 @@ std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, 
 }
 
 std::unique_ptr<Dict> Dict::create(const Source& source, bool slow) {
-    const bool mapped = dynamic_cast<const FileSource*>(&source) != nullptr;
+    // Only our own mapping is known to be one: a class derived from FileSource
+    // may hand out bytes of its own, whose pages must stay.
+    const bool mapped = typeid(source) == typeid(FileSource);
     return createDict(source.data(), source.size(), slow, true, mapped);
 }
 

@@ -14,7 +14,7 @@ namespace velkin::libtarvo {
 struct View {
     const uint8_t* file = nullptr;
     uint64_t size = 0;
-    bool dropRead = false;              // a mapped file: passes hand back the pages they have read
+    bool dropRead = false;              // a mapped file: passes hand back pages they have read (read_behind.h)
     HeaderRecord header{};
     bool big = false;
     bool sparse = false;
@@ -100,8 +100,9 @@ constexpr uint64_t kHalvesFrom = uint64_t(512) << 10;
 // Raises Error with the first fault found; a damaged file whose checksum also
 // fails is reported as a checksum mismatch. `mapped`: the bytes are a mapping
 // of a file, and the passes over the checksum, the annotation section and a
-// compact automaton hand back the pages they have read, so that the checks'
-// bitmaps come in place of the file's pages rather than on top of them.
+// compact automaton hand back the pages they have read in the file's first
+// part (read_behind.h), so that the checks' bitmaps come in place of those
+// pages rather than on top of the whole file.
 void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view, bool mapped = false,
               uint64_t checksumBeside = kChecksumBeside, uint64_t directMarks = kDirectMarks,
               uint64_t halvesFrom = kHalvesFrom);

@@ -2,20 +2,16 @@
 // structural checks alone stand between the bytes and the reader; whatever
 // they accept must then be safe to enumerate, walk, and dump, and the fast
 // and slow lookups must agree with the enumeration. Every way of checking a
-// compact file (in halves, with far marks delayed as in a large file, over a
-// mapping of a file whose pages it hands back) must give the verdict of the
-// one plain pass.
+// compact file (in halves, with far marks delayed as in a large file) must
+// give the verdict of the one plain pass.
 #include "reader.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -118,38 +114,14 @@ void fromOtherState(DictImpl& dict, const uint8_t* data, size_t size) {
     if (int32_t(walkBoth(dict, state, word)) != walked) fail("walk() disagrees with lookup() from a state");
 }
 
-std::string verdict(const uint8_t* data, size_t size, uint64_t directMarks, uint64_t halvesFrom,
-                    bool mapped = false) {
+std::string verdict(const uint8_t* data, size_t size, uint64_t directMarks, uint64_t halvesFrom) {
     View v;
     try {
-        velkin::libtarvo::validate(data, size, false, v, mapped, velkin::libtarvo::kChecksumBeside, directMarks,
-                                   halvesFrom);
+        velkin::libtarvo::validate(data, size, false, v, false, velkin::libtarvo::kChecksumBeside, directMarks, halvesFrom);
     } catch (const Error& e) {
         return e.what();
     }
     return "accepted";
-}
-
-// The verdict over a mapping of a file holding the bytes, whose pages the
-// checks hand back as they go; the bytes read afterwards must be the file's.
-std::string mappedVerdict(const uint8_t* data, size_t size) {
-    using velkin::libtarvo::kDirectMarks;
-    using velkin::libtarvo::kHalvesFrom;
-    int fd = memfd_create("dict_open_fuzz", MFD_CLOEXEC);
-    if (fd < 0) fail("no memory file");
-    for (size_t done = 0; done < size;) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) fail("cannot fill the memory file");
-        done += size_t(n);
-    }
-    void* mapping = size > 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
-    ::close(fd);
-    if (mapping == MAP_FAILED) fail("cannot map the memory file");
-    const uint8_t* bytes = size > 0 ? static_cast<const uint8_t*>(mapping) : data;
-    std::string result = verdict(bytes, size, kDirectMarks, kHalvesFrom, true);
-    if (size > 0 && std::memcmp(bytes, data, size) != 0) fail("handing back pages changed the bytes");
-    if (mapping) munmap(mapping, size);
-    return result;
 }
 
 void checkEveryWay(const uint8_t* data, size_t size) {
@@ -158,7 +130,6 @@ void checkEveryWay(const uint8_t* data, size_t size) {
     const std::pair<uint64_t, uint64_t> ways[] = {{kDirectMarks, 0}, {0, UINT64_MAX}, {0, 0}};
     for (const auto& [directMarks, halvesFrom] : ways)
         if (verdict(data, size, directMarks, halvesFrom) != onePass) fail("ways of checking disagree");
-    if (mappedVerdict(data, size) != onePass) fail("checking a mapping disagrees");
 }
 
 } // namespace

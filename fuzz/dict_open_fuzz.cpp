@@ -117,7 +117,8 @@ void fromOtherState(DictImpl& dict, const uint8_t* data, size_t size) {
 std::string verdict(const uint8_t* data, size_t size, uint64_t directMarks, uint64_t halvesFrom) {
     View v;
     try {
-        velkin::libtarvo::validate(data, size, false, v, false, velkin::libtarvo::kChecksumBeside, directMarks, halvesFrom);
+        velkin::libtarvo::validate(data, size, false, v, velkin::libtarvo::Backing::Memory,
+                                   velkin::libtarvo::kChecksumBeside, directMarks, halvesFrom);
     } catch (const Error& e) {
         return e.what();
     }

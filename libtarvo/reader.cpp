@@ -546,7 +546,7 @@ int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {
 }
 
 DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, bool mapped) {
-    validate(data, size, verifyChecksum, view_, mapped);
+    validate(data, size, verifyChecksum, view_, mapped ? Backing::FileMapping : Backing::Memory);
     root = view_.root();
     checkedState_ = root;
     path_ = chooseLookup(view_, slow);

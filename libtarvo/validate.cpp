@@ -507,10 +507,14 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
 
 } // namespace
 
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, bool mapped, uint64_t checksumBeside,
-              uint64_t directMarks, uint64_t halvesFrom) {
-    if (!verifyChecksum || size < checksumBeside)
-        return validateStructure(file, size, verifyChecksum, v, mapped, directMarks, halvesFrom);
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, Backing backing,
+              uint64_t checksumBeside, uint64_t directMarks, uint64_t halvesFrom) {
+    const bool mapped = backing == Backing::FileMapping;
+    if (!verifyChecksum || size < checksumBeside) {
+        validateStructure(file, size, verifyChecksum, v, mapped, directMarks, halvesFrom);
+        if (mapped) ReadBehind::handBackFirstPart(file, size);
+        return;
+    }
     std::future<uint32_t> checksum =
         std::async(std::launch::async, [file, size, mapped] { return format::fileChecksum(file, size, mapped); });
     try {
@@ -523,6 +527,7 @@ void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, 
         throw;
     }
     if (checksum.get() != uint32_t(v.header.checksum)) format::damaged("checksum mismatch");
+    if (mapped) ReadBehind::handBackFirstPart(file, size);
 }
 
 bool isState(const View& v, uint32_t state) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "format.h"
+#include "read_behind.h"
 
 #include <cstdint>
 #include <cstring>
@@ -98,12 +99,12 @@ constexpr uint64_t kHalvesFrom = uint64_t(512) << 10;
 
 // Checks every rule of FORMAT.md that a later call relies on and fills `view`.
 // Raises Error with the first fault found; a damaged file whose checksum also
-// fails is reported as a checksum mismatch. `mapped`: the bytes are a mapping
-// of a file, and the passes over the checksum, the annotation section and a
-// compact automaton hand back the pages they have read in the file's first
-// part (read_behind.h), so that the checks' bitmaps come in place of those
-// pages rather than on top of the whole file.
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view, bool mapped = false,
+// fails is reported as a checksum mismatch. With Backing::FileMapping the
+// passes over the checksum, the annotation section and a compact automaton
+// hand back the pages they have read in the file's first part
+// (read_behind.h), so that the checks' bitmaps come in place of those pages
+// rather than on top of the whole file.
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& view, Backing backing = Backing::Memory,
               uint64_t checksumBeside = kChecksumBeside, uint64_t directMarks = kDirectMarks,
               uint64_t halvesFrom = kHalvesFrom);
 

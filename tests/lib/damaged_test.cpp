@@ -192,7 +192,7 @@ std::string validation(const std::vector<uint8_t>& bytes, uint64_t checksumBesid
                        uint64_t halvesFrom = kHalvesFrom) {
     View v;
     try {
-        validate(bytes.data(), bytes.size(), true, v, false, checksumBeside, directMarks, halvesFrom);
+        validate(bytes.data(), bytes.size(), true, v, Backing::Memory, checksumBeside, directMarks, halvesFrom);
     } catch (const Error& e) {
         return e.what();
     }

@@ -52,36 +52,66 @@ int32_t collectWord(const uint8_t* word, int32_t length, const AnnotRecord*, voi
     return 1;
 }
 
+// A compact dictionary of random words, large enough to be checked in
+// halves and to be more than the part of a mapped file that goes back.
+class LargeFile : public testing::Test {
+protected:
+    void SetUp() override {
+        std::mt19937 random(11);
+        while (words.size() < 200000) {
+            std::string w(12, '\0');
+            for (char& c : w) c = char('a' + random() % 26);
+            words.insert(w);
+        }
+        DictBuilder builder({Layout::Compact, false});
+        for (const std::string& w : words) builder.add(w, 0);
+        bytes = builder.finishToMemory({"x"}, false, nullptr);
+        ASSERT_GT(bytes.size(), size_t(2) << 20);
+        path = dir.file("random.dict");
+        tarvo_test::writeFile(path, std::string(bytes.begin(), bytes.end()));
+    }
+
+    void expectAllWords(const Dict& dict) const {
+        std::vector<std::string> listed;
+        dict.forEachWord(dict.root, collectWord, &listed);
+        EXPECT_TRUE(std::equal(listed.begin(), listed.end(), words.begin(), words.end()));
+    }
+
+    std::set<std::string> words;
+    std::vector<uint8_t> bytes;
+    tarvo_test::TempDir dir;
+    std::string path;
+};
+
 // The checks read the whole file; on a mapping they hand back at least as
 // many of its pages as their bitmaps take, a quarter of the file, so that the
-// bitmaps do not come on top of a resident file. (A fault near a page handed
-// back may map a few of its neighbours again.) The words read afterwards,
+// bitmaps do not come on top of a resident file. The words read afterwards,
 // from pages faulted in again, are the same.
-TEST(FileSources, OpeningAMappedFileLeavesLittleOfItResident) {
-    std::mt19937 random(11);
-    std::set<std::string> words;
-    while (words.size() < 60000) {
-        std::string w(12, '\0');
-        for (char& c : w) c = char('a' + random() % 26);
-        words.insert(w);
-    }
-    DictBuilder builder({Layout::Compact, false});
-    for (const std::string& w : words) builder.add(w, 0);
-    std::vector<uint8_t> bytes = builder.finishToMemory({"x"}, false, nullptr);
-    ASSERT_GT(bytes.size(), size_t(800) << 10);  // large enough to be checked in halves
-    tarvo_test::TempDir dir;
-    const std::string path = dir.file("random.dict");
-    tarvo_test::writeFile(path, std::string(bytes.begin(), bytes.end()));
-
+TEST_F(LargeFile, OpeningItMappedLeavesLittleOfItResident) {
     FileSource source;
     source.open(path.c_str());
     std::unique_ptr<Dict> dict = Dict::create(source, false);
     const long kib = residentKiB(source.data());
     ASSERT_GE(kib, 0) << "no mapping at the source's start";
     EXPECT_LT(kib, long(bytes.size() / 1024 * 3 / 4));
-    std::vector<std::string> listed;
-    dict->forEachWord(dict->root, collectWord, &listed);
-    EXPECT_TRUE(std::equal(listed.begin(), listed.end(), words.begin(), words.end()));
+    expectAllWords(*dict);
+}
+
+// A source derived from FileSource may hand out bytes of its own: those are
+// no mapping of the file, and handing back their pages would zero them.
+TEST_F(LargeFile, BytesOfADerivedSourceStay) {
+    class CopiedFile : public FileSource {
+    public:
+        explicit CopiedFile(const std::vector<uint8_t>& bytes) : copy_(bytes) {}
+        const uint8_t* data() const override { return copy_.data(); }
+        uint64_t size() const override { return copy_.size(); }
+
+    private:
+        std::vector<uint8_t> copy_;
+    };
+    CopiedFile source(bytes);
+    std::unique_ptr<Dict> dict = Dict::create(source, false);
+    expectAllWords(*dict);
 }
 
 // A mapping ends in the page's zeros; under AddressSanitizer a read of them

@@ -505,16 +505,9 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
     else v.big ? checkCompact<true, false>(v, halvesFrom) : checkCompact<false, false>(v, halvesFrom);
 }
 
-} // namespace
-
-void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, Backing backing,
-              uint64_t checksumBeside, uint64_t directMarks, uint64_t halvesFrom) {
-    const bool mapped = backing == Backing::FileMapping;
-    if (!verifyChecksum || size < checksumBeside) {
-        validateStructure(file, size, verifyChecksum, v, mapped, directMarks, halvesFrom);
-        if (mapped) ReadBehind::handBackFirstPart(file, size);
-        return;
-    }
+// The structure checked while the checksum is computed on a second thread.
+void validateBesideChecksum(const uint8_t* file, uint64_t size, View& v, bool mapped, uint64_t directMarks,
+                            uint64_t halvesFrom) {
     std::future<uint32_t> checksum =
         std::async(std::launch::async, [file, size, mapped] { return format::fileChecksum(file, size, mapped); });
     try {
@@ -527,6 +520,17 @@ void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, 
         throw;
     }
     if (checksum.get() != uint32_t(v.header.checksum)) format::damaged("checksum mismatch");
+}
+
+} // namespace
+
+void validate(const uint8_t* file, uint64_t size, bool verifyChecksum, View& v, Backing backing,
+              uint64_t checksumBeside, uint64_t directMarks, uint64_t halvesFrom) {
+    const bool mapped = backing == Backing::FileMapping;
+    if (!verifyChecksum || size < checksumBeside)
+        validateStructure(file, size, verifyChecksum, v, mapped, directMarks, halvesFrom);
+    else
+        validateBesideChecksum(file, size, v, mapped, directMarks, halvesFrom);
     if (mapped) ReadBehind::handBackFirstPart(file, size);
 }
 

@@ -3,6 +3,7 @@
 #include "compiler.h"
 #include "input_reader.h"
 #include "option_scanner.h"
+#include "standard_descriptors.h"
 #include "tarvo_builder.h"
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -156,20 +156,6 @@ void printSummary(const lt::BuildStats& stats, double seconds) {
 
 } // namespace
 
-// With one of the standard descriptors closed, the next file opened would take
-// its number and messages or reads would go to it: each gets /dev/null. A
-// closed standard input is opened write-only, so reading it still fails.
-void holdStandardDescriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        int opened = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDWR);
-        if (opened >= 0 && opened != fd) {
-            ::dup2(opened, fd);
-            ::close(opened);
-        }
-    }
-}
-
 // Fails at once, before any input is read, when the output cannot be
 // written: its directory is missing, or it is a directory.
 void checkOutputPlace(const std::string& output) {
@@ -187,7 +173,7 @@ void checkOutputPlace(const std::string& output) {
 
 int main(int argc, char** argv) {
     const char* program = argv[0];
-    holdStandardDescriptors();
+    dictexport::holdStandardDescriptors();
     // A closed pipe on standard error must not end the build: writes to it
     // then fail quietly instead. SIGINT, SIGTERM and SIGHUP keep their
     // default action: the output and the runs are unnamed files until the

@@ -7,6 +7,7 @@
 #include "line_formatter.h"
 #include "option_scanner.h"
 #include "span_listing.h"
+#include "standard_descriptors.h"
 
 #include <algorithm>
 #include <atomic>
@@ -217,6 +218,9 @@ void reportBusErrors() {
 }
 
 int runExport(int argc, char** argv) {
+    // Before the output file is opened, which a closed descriptor's number
+    // would otherwise make the messages' or the banner's place.
+    holdStandardDescriptors();
     // A closed or broken standard output must end in a reported write error,
     // not in death by signal.
     std::signal(SIGPIPE, SIG_IGN);

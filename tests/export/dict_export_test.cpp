@@ -325,6 +325,31 @@ TEST_F(Export, WriteErrors) {
     EXPECT_EQ(fullStdout.err, "Can`t write to standard output (No space left on device)\nstatus 1\n");
 }
 
+// With standard error closed, the output file must not take its number:
+// the refusal of a dictionary and the timing line go nowhere, and the file
+// holds the listing alone.
+TEST_F(Export, ClosedStandardErrorStaysOutOfTheOutputFile) {
+    tarvo_test::writeFile(dir_->file("text.dict"), "this is not a dictionary\n");
+    struct Case {
+        std::string dict;
+        const char* option;
+        int status;
+        std::string listed;
+    };
+    const Case cases[] = {
+        {dir_->file("text.dict"), "-N", 1, ""},
+        {dict_, "-b", 0, "a!b\ncat\ndog\neel\n" + kLodz + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dict + " " + c.option);
+        std::string out = dir_->file("closed-stderr.txt");
+        RunResult r = run({"/bin/sh", "-c", "\"$0\" -d \"$1\" \"$2\" -o \"$3\" 2>&-; echo \"status $?\"",
+                           tool("dict_export"), c.dict, c.option, out});
+        EXPECT_EQ(r.out, "status " + std::to_string(c.status) + "\n");
+        EXPECT_EQ(readFile(out), c.listed);
+    }
+}
+
 TEST(ExportBrokenPipe, ReportedNotKilled) {
     TempDir dir;
     std::string words;

@@ -3,6 +3,7 @@
 // file or to standard output.
 #include "binding/tarvo.h"
 #include "block_writer.h"
+#include "dictionary_watch.h"
 #include "export_options.h"
 #include "line_formatter.h"
 #include "option_scanner.h"
@@ -10,7 +11,6 @@
 #include "standard_descriptors.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,7 +23,6 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace dictexport {
@@ -169,7 +168,8 @@ bool enumerate(const Dict& dict, Mode mode, ExportOptions& options) {
             dict.forEachWord(dict.root, writeWordLine, &options);
     } catch (const std::exception& error) {
         endLines(options, writer ? &*writer : nullptr);
-        std::fprintf(stderr, "%s\n", error.what());
+        // Bytes written over the file may read as any fault of the library's.
+        std::fprintf(stderr, "%s\n", dictionaryChanged() ? kDictionaryChanged : error.what());
         return false;
     }
     endLines(options, writer ? &*writer : nullptr);
@@ -194,29 +194,6 @@ bool finishOutput(std::FILE* out, const std::string& path, int earlierReason) {
     return false;
 }
 
-// The dictionary is mapped: a read of it faults with SIGBUS once the file
-// has been shortened, or when the disk fails. The run then ends with a
-// message and status 1 instead of a crash. Only calls that are safe in a
-// signal handler.
-void onBusError(int) {
-    // Both listing threads may fault at once: the first says it, the other
-    // waits for the exit to end it.
-    static std::atomic<bool> reported{false};
-    if (reported.exchange(true))
-        for (;;) pause();
-    static const char message[] = "Can`t read the dictionary file (it was shortened, or the disk failed)\n";
-    ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
-    (void)written;
-    _exit(kFailure);
-}
-
-void reportBusErrors() {
-    struct sigaction action = {};
-    action.sa_handler = onBusError;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGBUS, &action, nullptr);
-}
-
 int runExport(int argc, char** argv) {
     // Before the output file is opened, which a closed descriptor's number
     // would otherwise make the messages' or the banner's place.
@@ -224,7 +201,7 @@ int runExport(int argc, char** argv) {
     // A closed or broken standard output must end in a reported write error,
     // not in death by signal.
     std::signal(SIGPIPE, SIG_IGN);
-    reportBusErrors();
+    reportMappingFaults();
     ExportOptions options;
     DriverSettings settings;
     if (argc < 2) {
@@ -244,6 +221,7 @@ int runExport(int argc, char** argv) {
     std::unique_ptr<Dict> dict;
     try {
         source.open(settings.dictionaryPath.c_str());
+        watchDictionary(settings.dictionaryPath.c_str());
         dict = Dict::create(source, false);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "Can`t create libtarvo dict for '%s' file(%s)",
@@ -251,9 +229,15 @@ int runExport(int argc, char** argv) {
         return kFailure;
     }
 
+    options.checkSource = checkDictionary;
     long long start = readClock();
     bool listed = enumerate(*dict, settings.mode, options);
     long long end = readClock();
+    // Written over after its last block went out: still a mix of two files.
+    if (listed && dictionaryChanged()) {
+        std::fprintf(stderr, "%s\n", kDictionaryChanged);
+        listed = false;
+    }
     if (listed && settings.reportTime)
         std::fprintf(stderr, "time: %0.2f\n", double(end - start) * double(0.001f));
 

@@ -35,6 +35,10 @@ struct ExportOptions {
     // errno of the first block write that failed, 0 while none has; the
     // driver reports it once at the end.
     int writeError = 0;
+    // Set by the driver: raises once the dictionary's file has changed since
+    // it was opened. Each full block calls it before the block goes out, so
+    // a listing of a file written over meanwhile stops there.
+    void (*checkSource)() = nullptr;
 
     // Predicted output size of a field of `length` bytes; `encode` is the
     // field's own switch (encodeWords or encodeAnnots), useBase64 picks the

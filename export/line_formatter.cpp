@@ -30,10 +30,16 @@ inline uint8_t* lineBuffer(ExportOptions& options, std::size_t size) {
     return reinterpret_cast<uint8_t*>(options.line.data()) + options.lineUsed;
 }
 
+// A block is full: the driver's check of the dictionary, then out.
+[[gnu::noinline]] void endBlock(ExportOptions& options) {
+    if (options.checkSource != nullptr) options.checkSource();
+    flushLines(options);
+}
+
 // The line from the buffer's free part up to `end` is complete.
 inline void writeBlock(ExportOptions& options, const uint8_t* end) {
     options.lineUsed = std::size_t(end - reinterpret_cast<const uint8_t*>(options.line.data()));
-    if (options.lineUsed >= options.blockSize) [[unlikely]] flushLines(options);
+    if (options.lineUsed >= options.blockSize) [[unlikely]] endBlock(options);
 }
 
 } // namespace
@@ -67,7 +73,7 @@ constexpr std::size_t kShortWord = 32;
 inline int32_t status(const ExportOptions& options) { return options.writeError == 0 ? 1 : 0; }
 
 [[gnu::noinline]] int32_t flushAndReport(ExportOptions& options) {
-    flushLines(options);
+    endBlock(options);
     return status(options);
 }
 

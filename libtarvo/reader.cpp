@@ -17,6 +17,8 @@ namespace velkin::libtarvo {
 
 namespace {
 
+[[noreturn]] [[gnu::cold]] void backwardTarget() { format::damaged("a transition leads backwards"); }
+
 [[noreturn]] void badNumber(uint64_t number) {
     format::damaged("annotation number " + std::to_string(number) + " lies outside the table");
 }
@@ -356,6 +358,9 @@ int32_t enumerateCompact(const View& v, uint32_t state, const Spelled& start, Wo
         else next = c.labelsEnd;
         const uint8_t* field = c.state + targetField<Big, Wide>(c.target, width);
         const uint8_t* target = width == 0 ? next : field;
+        // Every target lies past its state's labels: in bytes written over
+        // since the checks, a listing still goes only forward, so it ends.
+        if (target < c.labelsEnd) [[unlikely]] backwardTarget();
         c.target += width;
         if (c.label != c.labelsEnd) {
             // Only states with arcs still to take are stacked, so the stack
@@ -458,6 +463,9 @@ int32_t enumerateSparse(const View& v, uint32_t code, const Spelled& start, Word
         f.next = c + 1;
         uint32_t slot = f.base + c;
         uint32_t target = payload(slot);
+        // Every target's base lies below its state's: in bytes written over
+        // since the checks, a listing still reads only the table and ends.
+        if ((target >> 1) >= f.base) [[unlikely]] backwardTarget();
         uint64_t sum = 0;
         if constexpr (!Packed) sum = f.sum + v.output(slot);
         size_t depth = spelledBefore + stack.size();

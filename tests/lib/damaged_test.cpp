@@ -800,6 +800,32 @@ TEST(DamagedFiles, AnnotationNumberPastTheTable) {
     }
 }
 
+// Bytes written over after the checks, as when a mapped file is rewritten
+// while it is listed: an arc made to lead back to its own state would keep
+// the listing going deeper for ever, and makes it raise instead.
+TEST(DamagedFiles, ArcLeadingBackAfterOpeningEndsTheListing) {
+    for (const Seed& seed : seeds()) {
+        SCOPED_TRACE(seed.name);
+        Image f = seed.image;
+        auto dict = createDict(f.bytes.data(), f.bytes.size(), false, false);
+        const Automaton& a = seed.automaton;
+        if (seed.kind & kCompact) {
+            const State& s = multiArcState(a);
+            setTarget(f, s, 0, s.id);
+        } else {
+            const State& s = stateWhere(a, "state with arcs below the root",
+                                        [&](const State& t) { return t.id != a.root && !t.arcs.empty(); });
+            setPayload(f, a, s.arcs[0].fieldAt, s.id);
+        }
+        try {
+            dict->forEachWord(dict->root, [](const uint8_t*, int32_t, const AnnotRecord*, void*) { return 1; }, nullptr);
+            ADD_FAILURE() << "the listing went on";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), "damaged: a transition leads backwards");
+        }
+    }
+}
+
 // Every byte of each seed replaced by a few values (fewer for the larger
 // seeds), the checksum made to match: the file is refused, or everything done
 // with it works.

@@ -40,11 +40,13 @@ void onBusError(int) {
     endRun(message, sizeof message - 1);
 }
 
-void onSegmentationFault(int) {
+void onSegmentationFault(int, siginfo_t* info, void*) {
     if (dictionaryChanged()) endRun(kDictionaryChanged, sizeof kDictionaryChanged - 1);
-    // Not the file's doing: the fault comes again on return, to the handler
-    // before this one, or to the default action.
+    // Not the file's doing: a fault comes again on return, to the handler
+    // before this one or to the default action; a signal sent by another
+    // process is sent again, to be taken once this handler returns.
     sigaction(SIGSEGV, &segvBefore, nullptr);
+    if (info->si_code <= 0) raise(SIGSEGV);
 }
 
 } // namespace
@@ -75,7 +77,8 @@ void reportMappingFaults() {
     sigemptyset(&action.sa_mask);
     action.sa_handler = onBusError;
     sigaction(SIGBUS, &action, nullptr);
-    action.sa_handler = onSegmentationFault;
+    action.sa_sigaction = onSegmentationFault;
+    action.sa_flags = SA_SIGINFO;
     sigaction(SIGSEGV, &action, &segvBefore);
 }
 

@@ -232,27 +232,39 @@ TEST_F(Surroundings, SoundOutputIsNoError) {
     }
 }
 
-// The dictionary is shortened while dict_export, held up by a full pipe,
-// lists it: the listing reads the mapping past the file's new end, which
-// faults. The run must end with a message and status 1, not die of SIGBUS.
-// The listing, 18 MB, is far longer than the lines that may be spelled
-// ahead of the pipe.
-TEST(ShortenedDictionary, ListingEndsWithAMessage) {
-    TempDir dir;
+// Two million numbered words, w0000000 to w1999999: a listing of 18 MB, far
+// longer than the lines that may be spelled ahead of a full pipe, from a
+// dictionary of a few hundred bytes.
+std::string numberedWords() {
     std::string words;
     char line[16];
     for (int i = 0; i < 2000000; ++i) {
         std::snprintf(line, sizeof line, "w%07d\n", i);
         words += line;
     }
+    return words;
+}
+
+// Lists `dict` into a pipe whose reader takes one byte, then runs `meanwhile`
+// ($1 the dictionary, $2 `other`) and reads the rest; the listing's status
+// follows its messages.
+RunResult listWhile(const std::string& dict, const std::string& meanwhile, const std::string& other = "") {
+    return tarvo_test::run({"/bin/sh", "-c",
+                            "{ \"$0\" -d \"$1\"; echo \"status $?\" >&2; } |"
+                            " { head -c 1; { " + meanwhile + "; } 2>/dev/null; cat; }",
+                            tool("dict_export"), dict, other},
+                           "", {}, kTimeoutSeconds);
+}
+
+// The dictionary is shortened while dict_export, held up by a full pipe,
+// lists it: the listing reads the mapping past the file's new end, which
+// faults. The run must end with a message and status 1, not die of SIGBUS.
+TEST(ShortenedDictionary, ListingEndsWithAMessage) {
+    TempDir dir;
     std::string dict = dir.file("numbers.dict");
-    RunResult built = tarvo_test::run({tool("dict_build"), "-o", dict}, words, {}, kTimeoutSeconds);
+    RunResult built = tarvo_test::run({tool("dict_build"), "-o", dict}, numberedWords(), {}, kTimeoutSeconds);
     ASSERT_EQ(built.status, 0) << built.err;
-    RunResult r = tarvo_test::run({"/bin/sh", "-c",
-                                   "{ \"$0\" -d \"$1\"; echo \"status $?\" >&2; } |"
-                                   " { head -c 1 >/dev/null; truncate -s 0 \"$1\"; cat >/dev/null; }",
-                                   tool("dict_export"), dict},
-                                  "", {}, kTimeoutSeconds);
+    RunResult r = listWhile(dict, "truncate -s 0 \"$1\"");
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.err, "Can`t read the dictionary file (it was shortened, or the disk failed)\nstatus 1\n");
 }
@@ -265,12 +277,7 @@ TEST(ShortenedDictionary, ListingEndsWithAMessage) {
 // over the old one is no change: the listing reads the old one to its end.
 TEST(RewrittenDictionary, ListingEndsWithAMessage) {
     TempDir dir;
-    std::string words;
-    char line[16];
-    for (int i = 0; i < 2000000; ++i) {
-        std::snprintf(line, sizeof line, "w%07d\n", i);
-        words += line;
-    }
+    const std::string words = numberedWords();
     std::string dict = dir.file("numbers.dict");
     std::string other = dir.file("other.dict");
     ASSERT_EQ(tarvo_test::run({tool("dict_build"), "-o", other}, "other\n", {}, kTimeoutSeconds).status, 0);
@@ -297,12 +304,7 @@ TEST(RewrittenDictionary, ListingEndsWithAMessage) {
         if (kAddressSanitizer && rewrite.readsPastTheFile) continue;
         RunResult built = tarvo_test::run({tool("dict_build"), "-o", dict}, words, {}, kTimeoutSeconds);
         ASSERT_EQ(built.status, 0) << built.err;
-        RunResult r = tarvo_test::run({"/bin/sh", "-c",
-                                       std::string("{ \"$0\" -d \"$1\"; echo \"status $?\" >&2; } |"
-                                                   " { head -c 1; { ") +
-                                           rewrite.command + "; } 2>/dev/null; cat; }",
-                                       tool("dict_export"), dict, other},
-                                      "", {}, kTimeoutSeconds);
+        RunResult r = listWhile(dict, rewrite.command, other);
         EXPECT_FALSE(r.timedOut);
         if (rewrite.listedInFull) {
             EXPECT_EQ(r.err, "status 0\n");

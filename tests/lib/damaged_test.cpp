@@ -801,8 +801,8 @@ TEST(DamagedFiles, AnnotationNumberPastTheTable) {
 }
 
 // Bytes written over after the checks, as when a mapped file is rewritten
-// while it is listed: an arc made to lead back to its own state would keep
-// the listing going deeper for ever, and makes it raise instead.
+// while it is listed: an arc made to lead back to its own state, which would
+// take the listing deeper for ever, makes it raise instead.
 TEST(DamagedFiles, ArcLeadingBackAfterOpeningEndsTheListing) {
     for (const Seed& seed : seeds()) {
         SCOPED_TRACE(seed.name);

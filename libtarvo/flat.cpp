@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+using velkin::libtarvo::Backing;
 using velkin::libtarvo::DictImpl;
 using velkin::libtarvo::Error;
 using velkin::libtarvo::FileSource;
@@ -121,7 +122,8 @@ TarvoHandle openWith(const char* path, int slow, char* errorText, bool map) {
             data = handle->bytes.data();
             size = handle->bytes.size();
         }
-        handle->dict = std::make_unique<DictImpl>(data, size, slow != 0, true, map);
+        const Backing backing = map ? Backing::FileMapping : Backing::Memory;
+        handle->dict = std::make_unique<DictImpl>(data, size, slow != 0, true, backing);
         return handle.release();
     } catch (const std::bad_alloc&) {
         setError(errorText, "out of memory");

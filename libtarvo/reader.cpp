@@ -553,8 +553,8 @@ int32_t enumerateAnnots(const View& v, AnnotCallback callback, void* context) {
     return 1;
 }
 
-DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, bool mapped) {
-    validate(data, size, verifyChecksum, view_, mapped ? Backing::FileMapping : Backing::Memory);
+DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, Backing backing) {
+    validate(data, size, verifyChecksum, view_, backing);
     root = view_.root();
     checkedState_ = root;
     path_ = chooseLookup(view_, slow);

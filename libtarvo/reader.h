@@ -56,9 +56,9 @@ uint64_t largestWordNumber(const View& view);
 
 class DictImpl final : public Dict {
 public:
-    // `mapped`: the bytes are a mapping of a file, whose pages the checks may
-    // hand back once read (see validate).
-    DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, bool mapped = false);
+    // `backing`: whether the bytes are a mapping of a file, whose pages the
+    // checks may hand back once read (see validate).
+    DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, Backing backing = Backing::Memory);
     const HeaderRecord& header() const override { return view_.header; }
     int64_t lookup(const uint8_t* word, int32_t length) const override;
     int32_t forEachWord(uint32_t state, WordCallback callback, void* context) const override;

@@ -84,15 +84,15 @@ int openRegularFile(const char* path, uint64_t& size) {
     return fd;
 }
 
-std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, bool mapped) {
-    return std::make_unique<DictImpl>(data, size, slow, verifyChecksum, mapped);
+std::unique_ptr<Dict> createDict(const uint8_t* data, uint64_t size, bool slow, bool verifyChecksum, Backing backing) {
+    return std::make_unique<DictImpl>(data, size, slow, verifyChecksum, backing);
 }
 
 std::unique_ptr<Dict> Dict::create(const Source& source, bool slow) {
     // Only our own mapping is known to be one: a class derived from FileSource
     // may hand out bytes of its own, whose pages must stay.
-    const bool mapped = typeid(source) == typeid(FileSource);
-    return createDict(source.data(), source.size(), slow, true, mapped);
+    const Backing backing = typeid(source) == typeid(FileSource) ? Backing::FileMapping : Backing::Memory;
+    return createDict(source.data(), source.size(), slow, true, backing);
 }
 
 } // namespace velkin::libtarvo

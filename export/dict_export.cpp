@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace dictexport {
@@ -103,6 +104,17 @@ std::FILE* openOutput(const std::string& path) {
     // each block goes out in one write, without a copy into a stream buffer.
     if (out != nullptr) std::setvbuf(out, nullptr, _IONBF, 0);
     return out;
+}
+
+// True when the output (the named file, or standard output for an empty
+// path) is the dictionary file itself: creating the output would empty the
+// dictionary before it is read, and a listing appended to it corrupts it.
+bool outputIsDictionary(const DriverSettings& settings) {
+    struct stat dict, out;
+    if (::stat(settings.dictionaryPath.c_str(), &dict) != 0 || !S_ISREG(dict.st_mode)) return false;
+    const int found = settings.outputPath.empty() ? ::fstat(STDOUT_FILENO, &out)
+                                                  : ::stat(settings.outputPath.c_str(), &out);
+    return found == 0 && out.st_dev == dict.st_dev && out.st_ino == dict.st_ino;
 }
 
 // Writing to a regular file costs a copy into the page cache on the writing
@@ -210,6 +222,13 @@ int runExport(int argc, char** argv) {
     }
     if (!scanOptions(argc, argv, options, settings)) return kSuccess;
 
+    if (outputIsDictionary(settings)) {
+        if (settings.outputPath.empty())
+            std::fprintf(stderr, "Can`t write to standard output (it is the dictionary file)\n");
+        else
+            std::fprintf(stderr, "Can`t create '%s' file (it is the dictionary file)\n", settings.outputPath.c_str());
+        return kFailure;
+    }
     options.out = openOutput(settings.outputPath);
     if (options.out == nullptr) {
         std::fprintf(stderr, "Can`t create '%s' file\n", settings.outputPath.c_str());

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -272,6 +273,45 @@ TEST(ExportFailures, CannotCreateOutput) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Can`t create '" + out + "' file\n");
+}
+
+// An output that is the dictionary file itself, by any name, is refused
+// before anything is written: the dictionary stays as it was.
+TEST_F(Export, OutputThatIsTheDictionaryIsRefused) {
+    const std::string copy = dir_->file("own-output.dict");
+    const std::string symlinked = dir_->file("own-output-symlink.dict");
+    const std::string hardLinked = dir_->file("own-output-hardlink.dict");
+    const std::string before = readFile(dict_);
+    struct Case {
+        const char* name;
+        std::string command;  // $0 the tool, $1 the dictionary, $2 and $3 its other names
+        std::string err;
+    };
+    const Case cases[] = {
+        {"the same path", "\"$0\" -d \"$1\" -o \"$1\"",
+         "Can`t create '" + copy + "' file (it is the dictionary file)\n"},
+        {"a symbolic link", "\"$0\" -d \"$1\" -o \"$2\"",
+         "Can`t create '" + symlinked + "' file (it is the dictionary file)\n"},
+        {"a hard link", "\"$0\" -d \"$3\" -o \"$1\"",
+         "Can`t create '" + copy + "' file (it is the dictionary file)\n"},
+        {"standard output appended", "\"$0\" -d \"$1\" -A >>\"$1\"",
+         "Can`t write to standard output (it is the dictionary file)\n"},
+        {"standard output read and written", "\"$0\" -d \"$1\" 1<>\"$1\"",
+         "Can`t write to standard output (it is the dictionary file)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tarvo_test::writeFile(copy, before);
+        std::remove(symlinked.c_str());
+        std::remove(hardLinked.c_str());
+        ASSERT_EQ(::symlink(copy.c_str(), symlinked.c_str()), 0);
+        ASSERT_EQ(::link(copy.c_str(), hardLinked.c_str()), 0);
+        RunResult r = run({"/bin/sh", "-c", c.command + "; echo \"status $?\"", tool("dict_export"), copy,
+                           symlinked, hardLinked});
+        EXPECT_EQ(r.out, "status 1\n");
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(readFile(copy), before);
+    }
 }
 
 // The output file is created before the dictionary is opened, so it is left

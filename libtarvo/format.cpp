@@ -85,7 +85,7 @@ uint32_t fileChecksum(const uint8_t* file, size_t size, bool dropRead) {
     return crc;
 }
 
-HeaderRecord readHeader(const uint8_t* file, uint64_t size, bool verifyChecksum, bool dropRead) {
+HeaderRecord readHeaderStart(const uint8_t* file, uint64_t size) {
     if (size < 4) fail(Error::Kind::NotADictionary, "not a dictionary: file too short");
     uint32_t magic = loadN<false>(file, 4);
     bool big;
@@ -103,6 +103,12 @@ HeaderRecord readHeader(const uint8_t* file, uint64_t size, bool verifyChecksum,
         fail(Error::Kind::UnsupportedVersion, "unsupported version " + std::to_string(h.version) +
                                                   " (this library reads version " +
                                                   std::to_string(kVersion) + ")");
+    return h;
+}
+
+HeaderRecord readHeader(const uint8_t* file, uint64_t size, bool verifyChecksum, bool dropRead) {
+    HeaderRecord h = readHeaderStart(file, size);
+    const bool big = loadN<false>(file, 4) != kMagic;  // the start checked the other order's magic
     if (verifyChecksum && uint32_t(h.checksum) != fileChecksum(file, size, dropRead))
         damaged("checksum mismatch");
 

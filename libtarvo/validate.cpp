@@ -508,6 +508,9 @@ void validateStructure(const uint8_t* file, uint64_t size, bool verifyChecksum, 
 // The structure checked while the checksum is computed on a second thread.
 void validateBesideChecksum(const uint8_t* file, uint64_t size, View& v, bool mapped, uint64_t directMarks,
                             uint64_t halvesFrom) {
+    // What comes before the checksum is checked before the file is read
+    // through: a file that is no dictionary of ours is refused at once.
+    const uint32_t stored = uint32_t(format::readHeaderStart(file, size).checksum);
     std::future<uint32_t> checksum =
         std::async(std::launch::async, [file, size, mapped] { return format::fileChecksum(file, size, mapped); });
     try {
@@ -515,11 +518,10 @@ void validateBesideChecksum(const uint8_t* file, uint64_t size, View& v, bool ma
     } catch (const Error&) {
         // A damaged file whose checksum fails is reported as such, as it is
         // when the checksum comes first.
-        uint32_t sum = checksum.get();
-        if (v.fsa && sum != uint32_t(v.header.checksum)) format::damaged("checksum mismatch");  // the header was read
+        if (checksum.get() != stored) format::damaged("checksum mismatch");
         throw;
     }
-    if (checksum.get() != uint32_t(v.header.checksum)) format::damaged("checksum mismatch");
+    if (checksum.get() != stored) format::damaged("checksum mismatch");
 }
 
 } // namespace

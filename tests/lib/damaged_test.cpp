@@ -18,6 +18,8 @@
 #include <set>
 #include <span>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -570,8 +572,47 @@ TEST(DamagedFiles, ChecksumBesideTheStructureChecks) {
         broken.bytes[40] ^= 0x01;   // alphabetSize
         broken.fixChecksum();
         EXPECT_EQ(outcome(broken.bytes, 0), outcome(broken.bytes, kChecksumBeside));
+        broken.bytes.back() ^= 0x01;  // and the checksum fails too
+        EXPECT_EQ(outcome(broken.bytes, 0), "damaged: checksum mismatch");
+        EXPECT_EQ(outcome(broken.bytes, kChecksumBeside), "damaged: checksum mismatch");
         broken.bytes[0] ^= 0xFF;    // bad magic: no header to hold a checksum
         EXPECT_EQ(outcome(broken.bytes, 0), "not a dictionary: bad magic");
+    }
+}
+
+// What comes before the checksum (the magic, the size, the version) is
+// checked before the file is read through, so that a large file that is no
+// dictionary of ours is refused at once. Here the pages after the header
+// cannot be read: reading them would end the test.
+TEST(DamagedFiles, NoDictionaryRefusedBeforeTheFileIsRead) {
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t size = 64 * page;
+    const std::vector<uint8_t>& seed = seeds().front().image.bytes;
+    struct Case {
+        const char* name;
+        size_t at;  // the header byte changed
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {"bad magic", 0, "not a dictionary: bad magic"},
+        {"another version", 8, "unsupported version"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(m, MAP_FAILED);
+        auto* bytes = static_cast<uint8_t*>(m);
+        std::copy(seed.begin(), seed.begin() + format::kHeaderSize, bytes);
+        bytes[c.at] ^= 0x40;
+        ASSERT_EQ(mprotect(bytes + page, size - page, PROT_NONE), 0);
+        View v;
+        try {
+            validate(bytes, size, true, v, Backing::Memory, 0, kDirectMarks);
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_TRUE(startsWith(e.what(), c.refusal)) << e.what();
+        }
+        munmap(m, size);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "mapping_guard.h"
 #include "reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -17,6 +18,7 @@ using velkin::libtarvo::Backing;
 using velkin::libtarvo::DictImpl;
 using velkin::libtarvo::Error;
 using velkin::libtarvo::FileSource;
+namespace format = velkin::libtarvo::format;
 
 namespace {
 
@@ -81,28 +83,34 @@ void setError(char* errorText, const char* reason) {
     if (errorText) std::snprintf(errorText, TARVO_ERROR_TEXT_SIZE, "%s", reason);
 }
 
-// Reads the file in one go into a buffer sized from its length.
+// Reads `count` bytes of the file from offset `at` into `to`.
+void readAt(int fd, uint8_t* to, size_t count, uint64_t at) {
+    while (count > 0) {
+        ssize_t n = ::pread(fd, to, count, off_t(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            throw Error(Error::Kind::CannotOpen, n < 0 ? std::strerror(errno) : "file shorter than its size when read");
+        to += n;
+        count -= size_t(n);
+        at += uint64_t(n);
+    }
+}
+
+// Reads the file in one go into a buffer sized from its length. The header
+// comes first, so that a file that is no dictionary of ours is refused
+// before memory is taken for it and the rest is read.
 void readWholeFile(const char* path, FileBytes& bytes) {
     uint64_t size;
     int fd = velkin::libtarvo::openRegularFile(path, size);
-    if (size > 0x7FFFFFFFu) {
+    try {
+        uint8_t header[format::kHeaderSize];
+        readAt(fd, header, size_t(std::min<uint64_t>(size, sizeof header)), 0);
+        format::readHeaderStart(header, size);  // the size is at most 2 GiB from here on
+        if (!bytes.allocate(static_cast<size_t>(size))) throw std::bad_alloc();
+        readAt(fd, bytes.data(), bytes.size(), 0);
+    } catch (...) {
         ::close(fd);
-        throw Error(Error::Kind::TooLarge, "file larger than 2 GiB");
-    }
-    if (!bytes.allocate(static_cast<size_t>(size))) {
-        ::close(fd);
-        throw std::bad_alloc();
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const char* reason = n < 0 ? std::strerror(errno) : "file shorter than its size when read";
-            ::close(fd);
-            throw Error(Error::Kind::CannotOpen, reason);
-        }
-        done += size_t(n);
+        throw;
     }
     ::close(fd);
 }

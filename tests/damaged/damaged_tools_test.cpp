@@ -522,6 +522,25 @@ TEST(DamagedFilesInEveryTool, NotDictionaries) {
     }
 }
 
+// A large file that is no dictionary is refused from its header, before
+// memory is taken for all of it and it is read: under a limit of 1 GiB of
+// address space, a file of almost 2 GiB is refused as no dictionary, not for
+// want of memory.
+TEST(DamagedFilesInEveryTool, LargeFileRefusedFromItsHeader) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    TempDir dir;
+    const std::string path = dir.file("large.dict");
+    tarvo_test::writeFile(path, "cat!N\ndog!N\n");
+    ASSERT_EQ(::truncate(path.c_str(), INT32_MAX), 0) << std::strerror(errno);
+    // dict_header names the reason; the other tools open files the same way.
+    RunResult r =
+        tarvo_test::run({"/bin/sh", "-c", "ulimit -v 1048576 && exec \"$0\" \"$1\"", tool("dict_header"), path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Can`t open " + path + " file (not a dictionary: bad magic)");
+}
+
 // Paths that name no readable file: every tool refuses with the system's reason.
 TEST(DamagedFilesInEveryTool, UnreadablePaths) {
     TempDir dir;

@@ -201,6 +201,8 @@ public:
      * Error when the bytes are not a sound dictionary. */
     static std::unique_ptr<Dict> create(const Source& source, bool slow);
 
+    /* The state to give forEachWord for every word. Lookups keep to the
+     * file's own root, and another value is checked as any state is. */
     uint32_t root = 0;
 
 protected:

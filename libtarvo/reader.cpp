@@ -561,11 +561,13 @@ DictImpl::DictImpl(const uint8_t* data, uint64_t size, bool slow, bool verifyChe
 }
 
 int64_t DictImpl::lookup(const uint8_t* word, int32_t length) const {
-    return length < 0 ? -1 : path_.lookup(view_, root, word, length);
+    // The file's own root, which the checks made sure of: the public member
+    // is the caller's to change.
+    return length < 0 ? -1 : path_.lookup(view_, view_.root(), word, length);
 }
 
 int32_t DictImpl::forEachWord(uint32_t state, WordCallback callback, void* context) const {
-    if (state != root && !isState(view_, state))
+    if (state != view_.root() && !isState(view_, state))
         throw Error(Error::Kind::BadInput, "invalid state " + std::to_string(state));
     return enumerateWords(view_, state, Spelled{}, callback, context);
 }

@@ -721,6 +721,22 @@ TEST(InnerStates, OnePastTheLastStateIsNoState) {
     }
 }
 
+// The public root is the caller's to change; lookups keep to the file's
+// own root, and a root changed to no state is checked as any other state.
+TEST(InnerStates, ARootChangedByTheCallerIsNoShortcut) {
+    Sample s = fromMap("ab ac", {{"ab", 1}, {"ac", 0}}, {"zero", "one"}, false);
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(v.name);
+        MemorySource source(build(s, v));
+        auto dict = openDict(source, false);
+        const uint32_t fileRoot = dict->root;
+        dict->root = uint32_t(dict->header().transSizeTotal) + 4096;
+        EXPECT_EQ(dict->lookup(reinterpret_cast<const uint8_t*>("ab"), 2), 1);
+        EXPECT_THROW(dict->forEachWord(dict->root, ignoreWord, nullptr), Error);
+        EXPECT_NO_THROW(dict->forEachWord(fileRoot, ignoreWord, nullptr));
+    }
+}
+
 TEST(Enumeration, StopsWhenTheCallbackReturnsZero) {
     Sample s = randomSample(77, 60, 6);
     ASSERT_GE(s.entries.size(), 5u);

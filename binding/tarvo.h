@@ -77,8 +77,10 @@ TARVO_API const HeaderRecord* tarvo_header(TarvoHandle handle);
 TARVO_API uint32_t tarvo_get_root(TarvoHandle handle);
 
 /* Looks up `length` bytes at `word` from state `root`. Returns the word's
- * annotation number (as a signed value) when the path ends in a final state,
- * -1 otherwise. `result` is 20 bytes of scratch the library may write. */
+ * annotation number when the path ends in a final state, -1 otherwise. The
+ * number's 32 bits are returned as a signed value: one of 2^31 or more comes
+ * back negative, and 4294967295 as -1 (Dict::lookup returns every number as
+ * it is). `result` is 20 bytes of scratch the library may write. */
 TARVO_API int32_t tarvo_walk(TarvoHandle handle, const char* word, int32_t length, uint32_t root,
                              void* result);
 

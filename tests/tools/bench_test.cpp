@@ -162,6 +162,22 @@ TEST_F(DictBench, ResultInEverySwitchCombination) {
     }
 }
 
+// The walk returns a signed 32-bit result: numbers of 2^31 and more come
+// back as the same 32 bits, so the largest, 4294967295, reads as -1.
+TEST_F(DictBench, NumbersPast31BitsComeBackAsTheirSigned32Bits) {
+    const std::string numbered = dir->file("large-numbers.dict");
+    tools_test::buildDict(numbered, "a!2147483647\nb!2147483648\nc!4294967295\n");
+    const struct { const char* word; int result; } words[] = {
+        {"a", 2147483647}, {"b", -2147483647 - 1}, {"c", -1}};
+    for (const auto& w : words) {
+        SCOPED_TRACE(w.word);
+        RunResult r = bench({numbered, w.word, "1"});
+        Report report;
+        ASSERT_TRUE(parseReport(r.out, report)) << r.out;
+        EXPECT_EQ(report.result, w.result);
+    }
+}
+
 // Only the first character of a switch counts: "1", "Y" or "y" is on.
 TEST_F(DictBench, SwitchesReadTheirFirstCharacter) {
     const struct { const char* text; bool on; } cases[] = {

@@ -567,7 +567,7 @@ int64_t DictImpl::lookup(const uint8_t* word, int32_t length) const {
 }
 
 int32_t DictImpl::forEachWord(uint32_t state, WordCallback callback, void* context) const {
-    if (state != view_.root() && !isState(view_, state))
+    if (!isState(view_, state))
         throw Error(Error::Kind::BadInput, "invalid state " + std::to_string(state));
     return enumerateWords(view_, state, Spelled{}, callback, context);
 }

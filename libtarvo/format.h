@@ -124,8 +124,8 @@ uint32_t crc32c(uint32_t crc, const uint8_t* data, size_t size);
 uint32_t fileChecksum(const uint8_t* file, size_t size, bool dropRead = false);
 
 // The header's words in machine order, with what is checked before the
-// checksum: the magic, the file's size and the version. Raises Error. Needs
-// the first kHeaderSize bytes only (of a file at least that long).
+// checksum: the magic, the file's size and the version. Raises Error. Reads
+// no more than the first kHeaderSize bytes, nor past `size`.
 HeaderRecord readHeaderStart(const uint8_t* file, uint64_t size);
 
 // Reads and checks the header of a file image: magic, version, the sections'

@@ -58,7 +58,8 @@ public:
     uint64_t wordCount() const;
 
     // Writes the dictionary file to `path` through a temporary file beside it,
-    // renamed into place only when complete. `annotations` is the table
+    // renamed into place only when complete (through a symbolic link, onto the
+    // file it points at, keeping that file's permissions). `annotations` is the table
     // (number i -> bytes); with `numbersOnly` there is no table and the
     // numbers in use are kept instead. Raises Error on failure; the builder
     // cannot be used afterwards.

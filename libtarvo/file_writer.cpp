@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,55 +99,95 @@ void writeInPlace(const std::string& path, const Parts& parts) {
     if (error) fail(path, error);
 }
 
-// Gives the finished unnamed file `fd` a temporary name beside `path` and
-// renames it over `path`. False when this system cannot name it (no /proc).
-bool publishUnnamed(int fd, const std::string& path, const HeldSignals& held) {
+// What a write replaces: `file` is the file that `path` names, through any
+// symbolic links, so that a link stays and the file it points at is
+// replaced. Messages name `path` as the caller gave it.
+struct Target {
+    std::string path;
+    std::string file;
+    std::optional<struct stat> replaced;  // the regular file there, if any
+};
+
+Target targetOf(const std::string& path, const struct stat* existing) {
+    Target target{path, path, std::nullopt};
+    if (existing == nullptr) return target;
+    target.replaced = *existing;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target.file = resolved;
+        std::free(resolved);
+    }
+    return target;
+}
+
+// The new file takes the replaced one's permissions, and its owner and group
+// where the process may give them, so that a rebuild opens the file to no
+// one new. A new name gets what the umask leaves of 0666.
+void takeModeOf(int fd, const Target& target) {
+    if (!target.replaced) {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        return;
+    }
+    const struct stat& old = *target.replaced;
+    // The owner before the mode: giving a file away clears its set-id bits.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        int groupOnly = ::fchown(fd, uid_t(-1), old.st_gid);  // fails too where the group is not ours
+        (void)groupOnly;
+    }
+    ::fchmod(fd, old.st_mode & 07777);
+}
+
+// Gives the finished unnamed file `fd` a temporary name beside the target and
+// renames it over the target. False when this system cannot name it (no /proc).
+bool publishUnnamed(int fd, const Target& target, const HeldSignals& held) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const std::string stem = path + ".tmp-" + std::to_string(::getpid()) + "-";
+    const std::string stem = target.file + ".tmp-" + std::to_string(::getpid()) + "-";
     for (unsigned attempt = 0;; ++attempt) {
-        if (held.stopRequested()) fail(path, "interrupted");
+        if (held.stopRequested()) fail(target.path, "interrupted");
         const std::string name = stem + std::to_string(attempt);
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             if (errno == EEXIST && attempt < 1000) continue;
             if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return false;
-            fail(path, errno);
+            fail(target.path, errno);
         }
-        if (::rename(name.c_str(), path.c_str()) != 0) {
+        if (::rename(name.c_str(), target.file.c_str()) != 0) {
             int error = errno;
             ::unlink(name.c_str());
-            fail(path, error);
+            fail(target.path, error);
         }
         return true;
     }
 }
 
-void writeNamed(const std::string& path, const Parts& parts, const HeldSignals& held) {
-    std::string temporary = path + ".tmp-XXXXXX";
+void writeNamed(const Target& target, const Parts& parts, const HeldSignals& held) {
+    std::string temporary = target.file + ".tmp-XXXXXX";
     int fd = ::mkstemp(temporary.data());
-    if (fd < 0) fail(path, errno);
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    if (fd < 0) fail(target.path, errno);
+    takeModeOf(fd, target);
     int error = writeAndClose(fd, parts);
     if (error == 0 && held.stopRequested()) error = EINTR;
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), target.file.c_str()) != 0) error = errno;
     if (error == 0) return;
     ::unlink(temporary.c_str());
-    fail(path, error == EINTR ? std::string("interrupted") : std::strerror(error));
+    fail(target.path, error == EINTR ? std::string("interrupted") : std::strerror(error));
 }
 
 } // namespace
 
 void writeFileAtomically(const std::string& path, const Parts& parts) {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
         writeInPlace(path, parts);
         return;
     }
+    const Target target = targetOf(path, exists ? &st : nullptr);
     HeldSignals held;
-    int fd = ::open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = ::open(directoryOf(target.file).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
+        if (target.replaced) takeModeOf(fd, target);
         int error = writeParts(fd, parts);
         if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) error = errno;
         if (error) {
@@ -154,7 +196,7 @@ void writeFileAtomically(const std::string& path, const Parts& parts) {
         }
         bool published;
         try {
-            published = publishUnnamed(fd, path, held);
+            published = publishUnnamed(fd, target, held);
         } catch (...) {
             ::close(fd);
             throw;
@@ -164,7 +206,7 @@ void writeFileAtomically(const std::string& path, const Parts& parts) {
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         fail(path, errno);
     }
-    writeNamed(path, parts, held);
+    writeNamed(target, parts, held);
 }
 
 } // namespace velkin::libtarvo

@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -339,6 +340,38 @@ TEST(FileWriter, ReplacesARegularFileAndWritesADeviceInPlace) {
         EXPECT_STREQ(e.what(), "cannot write '/dev/full': No space left on device");
     }
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+// Rebuilding a dictionary changes its bytes and nothing else about it: its
+// permissions stay, and a symbolic link to it stays a link to the new bytes,
+// wherever it points.
+TEST(FileWriter, KeepsTheReplacedFilesModeAndFollowsLinks) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("releases"));
+    const std::string file = dir.file("releases/v3.dict");
+    const std::string link = dir.file("current.dict");
+    writeFile(file, "old");
+    ::chmod(file.c_str(), 0640);
+    std::filesystem::create_symlink("releases/v3.dict", link);
+    const uint8_t bytes[] = {'n', 'e', 'w'};
+    for (const std::string& target : {file, link}) {
+        SCOPED_TRACE(target);
+        lt::writeFileAtomically(target, {std::span<const uint8_t>(bytes)});
+        EXPECT_EQ(readFile(file), "new");
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        struct stat st;
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(namesIn(dir.file("releases")), std::set<std::string>{"v3.dict"});
+        EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"current.dict", "releases"}));
+        writeFile(file, "old");
+    }
+    const mode_t mask = ::umask(027);
+    lt::writeFileAtomically(dir.file("new.dict"), {std::span<const uint8_t>(bytes)});
+    ::umask(mask);
+    struct stat st;
+    ASSERT_EQ(::stat(dir.file("new.dict").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << "a new file gets what the umask leaves";
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -108,14 +107,22 @@ struct Target {
     std::optional<struct stat> replaced;  // the regular file there, if any
 };
 
-Target targetOf(const std::string& path, const struct stat* existing) {
-    Target target{path, path, std::nullopt};
-    if (existing == nullptr) return target;
-    target.replaced = *existing;
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        target.file = resolved;
-        std::free(resolved);
+// Follows `path` through symbolic links, also to a file not there yet, as
+// the shell's > would.
+std::string followLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        std::string link(4096, '\0');
+        ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+        if (n <= 0 || size_t(n) == link.size()) break;
+        link.resize(size_t(n));
+        path = link.front() == '/' ? link : directoryOf(path) + "/" + link;
     }
+    return path;
+}
+
+Target targetOf(const std::string& path, const struct stat* existing) {
+    Target target{path, followLinks(path), std::nullopt};
+    if (existing) target.replaced = *existing;
     return target;
 }
 

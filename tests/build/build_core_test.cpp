@@ -366,11 +366,16 @@ TEST(FileWriter, KeepsTheReplacedFilesModeAndFollowsLinks) {
         EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"current.dict", "releases"}));
         writeFile(file, "old");
     }
+    // A link to a file not there yet makes it, as the shell's > would.
+    const std::string next = dir.file("next.dict");
+    std::filesystem::create_symlink("releases/v4.dict", next);
     const mode_t mask = ::umask(027);
-    lt::writeFileAtomically(dir.file("new.dict"), {std::span<const uint8_t>(bytes)});
+    lt::writeFileAtomically(next, {std::span<const uint8_t>(bytes)});
     ::umask(mask);
+    EXPECT_TRUE(std::filesystem::is_symlink(next));
+    EXPECT_EQ(readFile(dir.file("releases/v4.dict")), "new");
     struct stat st;
-    ASSERT_EQ(::stat(dir.file("new.dict").c_str(), &st), 0);
+    ASSERT_EQ(::stat(next.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u) << "a new file gets what the umask leaves";
 }
 

@@ -14,9 +14,9 @@ namespace velkin::libtarvo {
 // SIGTERM and SIGHUP are held meanwhile: one that arrives cancels the write
 // ("interrupted") and is delivered when the call returns. A `path` that exists
 // and is not a regular file (a device, a pipe) is written directly. A symbolic
-// link is followed: the link stays and the file it points at is replaced. The
-// new file keeps the replaced one's permissions, and its owner and group where
-// the process may give them.
+// link is followed: the link stays and the file it points at is replaced or
+// made. The new file keeps the replaced one's permissions, and its owner and
+// group where the process may give them.
 void writeFileAtomically(const std::string& path, const std::vector<std::span<const uint8_t>>& parts);
 
 } // namespace velkin::libtarvo

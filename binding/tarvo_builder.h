@@ -42,6 +42,11 @@ struct BuildStats {
     uint64_t bytes = 0;
 };
 
+// Raises Error, before any work is done, where no dictionary can be written
+// to `path`: it is a directory, or the directory it would go in (through
+// any symbolic links) is missing.
+TARVO_API void checkOutputPath(const std::string& path);
+
 class TARVO_API DictBuilder {
 public:
     explicit DictBuilder(BuildOptions options = {});

@@ -6,7 +6,6 @@
 #include "standard_descriptors.h"
 #include "tarvo_builder.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <csignal>
@@ -15,7 +14,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lt = velkin::libtarvo;
@@ -156,21 +154,6 @@ void printSummary(const lt::BuildStats& stats, double seconds) {
 
 } // namespace
 
-// Fails at once, before any input is read, when the output cannot be
-// written: its directory is missing, or it is a directory.
-void checkOutputPlace(const std::string& output) {
-    struct stat st;
-    if (::stat(output.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) throw std::runtime_error("cannot write '" + output + "': " + std::strerror(EISDIR));
-        return;
-    }
-    size_t slash = output.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : output.substr(0, slash);
-    if (::stat(dir.c_str(), &st) != 0)
-        throw std::runtime_error("cannot write '" + output + "': " + std::strerror(errno));
-    if (!S_ISDIR(st.st_mode)) throw std::runtime_error("cannot write '" + output + "': " + std::strerror(ENOTDIR));
-}
-
 int main(int argc, char** argv) {
     const char* program = argv[0];
     dictexport::holdStandardDescriptors();
@@ -184,7 +167,7 @@ int main(int argc, char** argv) {
     if (status >= 0) return status;
     auto started = std::chrono::steady_clock::now();
     try {
-        checkOutputPlace(s.output);
+        lt::checkOutputPath(s.output);  // before any input is read
         dictbuild::Annotations annotations;
         if (!s.table.empty()) annotations = loadTable(s);
         Compiler compiler(s, annotations);

@@ -6,10 +6,12 @@
 // does it get a name beside the target, "PATH.tmp-PID-N", that is renamed over
 // the target at once. A file system without unnamed files gets a named
 // temporary file "PATH.tmp-XXXXXX" from the start; a SIGKILL then leaves it
-// behind, but never a partial file under PATH.
+// behind, but never a partial file under PATH. (A name too long for either
+// suffix is cut short in the temporary name.)
 #include "file_writer.h"
 
 #include "tarvo.h"
+#include "tarvo_builder.h"
 
 #include <cerrno>
 #include <csignal>
@@ -108,16 +110,27 @@ struct Target {
 };
 
 // Follows `path` through symbolic links, also to a file not there yet, as
-// the shell's > would.
-std::string followLinks(std::string path) {
-    for (int hop = 0; hop < 40; ++hop) {
+// the shell's > would; a loop of links fails as it would there.
+std::string followLinks(const std::string& path) {
+    std::string file = path;
+    for (int hop = 0; hop <= 40; ++hop) {
         std::string link(4096, '\0');
-        ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-        if (n <= 0 || size_t(n) == link.size()) break;
+        ssize_t n = ::readlink(file.c_str(), link.data(), link.size());
+        if (n <= 0 || size_t(n) == link.size()) return file;
         link.resize(size_t(n));
-        path = link.front() == '/' ? link : directoryOf(path) + "/" + link;
+        file = link.front() == '/' ? link : directoryOf(file) + "/" + link;
     }
-    return path;
+    fail(path, ELOOP);
+}
+
+// A temporary name beside `file`: `file` and `suffix`, the file's own name
+// cut where the two would pass the longest name a directory entry can hold.
+std::string temporaryBeside(const std::string& file, const std::string& suffix) {
+    constexpr size_t kLongestName = 255;
+    const size_t nameStart = file.rfind('/') + 1;  // 0 without a slash
+    const size_t nameLength = file.size() - nameStart;
+    const size_t kept = nameLength + suffix.size() <= kLongestName ? nameLength : kLongestName - suffix.size();
+    return file.substr(0, nameStart + kept) + suffix;
 }
 
 Target targetOf(const std::string& path, const struct stat* existing) {
@@ -149,10 +162,10 @@ void takeModeOf(int fd, const Target& target) {
 // renames it over the target. False when this system cannot name it (no /proc).
 bool publishUnnamed(int fd, const Target& target, const HeldSignals& held) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const std::string stem = target.file + ".tmp-" + std::to_string(::getpid()) + "-";
+    const std::string stem = ".tmp-" + std::to_string(::getpid()) + "-";
     for (unsigned attempt = 0;; ++attempt) {
         if (held.stopRequested()) fail(target.path, "interrupted");
-        const std::string name = stem + std::to_string(attempt);
+        const std::string name = temporaryBeside(target.file, stem + std::to_string(attempt));
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             if (errno == EEXIST && attempt < 1000) continue;
             if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) return false;
@@ -168,7 +181,7 @@ bool publishUnnamed(int fd, const Target& target, const HeldSignals& held) {
 }
 
 void writeNamed(const Target& target, const Parts& parts, const HeldSignals& held) {
-    std::string temporary = target.file + ".tmp-XXXXXX";
+    std::string temporary = temporaryBeside(target.file, ".tmp-XXXXXX");
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) fail(target.path, errno);
     takeModeOf(fd, target);
@@ -181,6 +194,17 @@ void writeNamed(const Target& target, const Parts& parts, const HeldSignals& hel
 }
 
 } // namespace
+
+void checkOutputPath(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
+        return;
+    }
+    const std::string directory = directoryOf(followLinks(path));
+    if (::stat(directory.c_str(), &st) != 0) fail(path, errno);
+    if (!S_ISDIR(st.st_mode)) fail(path, ENOTDIR);
+}
 
 void writeFileAtomically(const std::string& path, const Parts& parts) {
     struct stat st;

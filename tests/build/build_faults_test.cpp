@@ -102,6 +102,9 @@ TEST(BuildOutput, PipeGetsTheBytes) {
 TEST(BuildOutput, MissingPlaceRefusedBeforeReading) {
     TempDir dir;
     writeFile(dir.file("file"), "");
+    std::filesystem::create_symlink("none/d.dict", dir.file("dangling"));
+    std::filesystem::create_symlink("loop2", dir.file("loop1"));
+    std::filesystem::create_symlink("loop1", dir.file("loop2"));
     struct Case {
         std::string target;
         std::string reason;
@@ -110,6 +113,8 @@ TEST(BuildOutput, MissingPlaceRefusedBeforeReading) {
         {dir.file("none/d.dict"), "No such file or directory"},
         {dir.file("file/d.dict"), "Not a directory"},
         {dir.path(), "Is a directory"},
+        {dir.file("dangling"), "No such file or directory"},  // the directory the link leads to
+        {dir.file("loop1"), "Too many levels of symbolic links"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
@@ -117,7 +122,18 @@ TEST(BuildOutput, MissingPlaceRefusedBeforeReading) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, tool("dict_build") + ": cannot write '" + c.target + "': " + c.reason + "\n");
     }
-    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"file"});
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"dangling", "file", "loop1", "loop2"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("loop1")));
+}
+
+// A name as long as a directory entry allows is written: the temporary file
+// beside it takes a shorter one.
+TEST(BuildOutput, LongestNameIsWritten) {
+    TempDir dir;
+    const std::string name = std::string(250, 'x') + ".dict";
+    RunResult r = build({"-a", "-o", dir.file(name)}, "cat!N\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{name});
 }
 
 // ---------------------------------------------------------------------------

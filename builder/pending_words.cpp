@@ -12,7 +12,14 @@ namespace dictbuild {
 
 namespace {
 
+// The buffers of a run's file: at most kBlock, and at least kLeastBlock
+// where the limit is small, since the merges' buffers are held within it.
 constexpr size_t kBlock = 1 << 20;
+constexpr size_t kLeastBlock = 16 * 1024;
+
+// The held words' text starts this large and doubles, as their records do,
+// so that the two share the limit in whatever proportion the words need.
+constexpr size_t kFirstText = 64 * 1024;
 
 // A run record: word length, annotation number, line number, then the word.
 constexpr size_t kRecordHead = 16;
@@ -50,7 +57,7 @@ int createUnnamed(const std::string& dir) {
 // Writes run records to a temporary file through a buffer.
 class RunWriter {
 public:
-    RunWriter(int fd, const std::string& dir) : fd_(fd), dir_(dir) { out_.reserve(kBlock); }
+    RunWriter(int fd, const std::string& dir, size_t block) : fd_(fd), dir_(dir), block_(block) { out_.reserve(block); }
     void put(std::string_view word, uint32_t annot, uint64_t line) {
         char head[kRecordHead];
         putU32(head, uint32_t(word.size()));
@@ -58,7 +65,7 @@ public:
         putU64(head + 8, line);
         out_.insert(out_.end(), head, head + kRecordHead);
         out_.insert(out_.end(), word.begin(), word.end());
-        if (out_.size() >= kBlock) flush();
+        if (out_.size() >= block_) flush();
     }
     void flush() {
         const char* data = out_.data();
@@ -76,6 +83,7 @@ public:
 private:
     int fd_;
     const std::string& dir_;
+    size_t block_;
     std::vector<char> out_;
 };
 
@@ -101,7 +109,7 @@ namespace {
 
 class FileCursor : public RunCursor {
 public:
-    FileCursor(size_t index, int fd) : RunCursor(index), fd_(fd), buffer_(kBlock) {
+    FileCursor(size_t index, int fd, size_t block) : RunCursor(index), fd_(fd), buffer_(block) {
         if (::lseek(fd_, 0, SEEK_SET) != 0) fail(errno);
         advance();
     }
@@ -198,8 +206,12 @@ std::string tempDirectory(const std::string& chosen) {
     return env && *env ? env : "/tmp";
 }
 
+// A merge of kFanIn runs reads each through a buffer and writes through one:
+// their share of the limit is taken off what the held words may use.
 PendingWords::PendingWords(uint64_t memoryLimit, std::string tempDir)
-    : limit_(memoryLimit), tempDir_(std::move(tempDir)) {}
+    : block_(size_t(std::clamp<uint64_t>(memoryLimit / (4 * (kFanIn + 1)), kLeastBlock, kBlock))),
+      limit_(memoryLimit > (kFanIn + 1) * block_ ? memoryLimit - (kFanIn + 1) * block_ : 0),
+      tempDir_(std::move(tempDir)) {}
 
 PendingWords::~PendingWords() {
     for (const Run& r : runs_) ::close(r.fd);
@@ -224,7 +236,7 @@ bool PendingWords::makeRoom(size_t length) {
         uint64_t other = entries_.capacity() * sizeof(Entry);
         uint64_t room = limit_ > other ? limit_ - other : 0;
         uint64_t needed = text_.size() + length;
-        uint64_t wanted = std::min<uint64_t>(std::max<uint64_t>(needed, std::max<size_t>(kBlock, text_.capacity() * 2)), room);
+        uint64_t wanted = std::min<uint64_t>(std::max<uint64_t>(needed, std::max<size_t>(kFirstText, text_.capacity() * 2)), room);
         if (wanted < needed) {
             if (!alone) return false;
             wanted = needed;
@@ -256,7 +268,7 @@ void PendingWords::writeRun() {
     sortHeld();
     int fd = createUnnamed(tempDir_);
     runs_.push_back({fd, 0});
-    RunWriter out(fd, tempDir_);
+    RunWriter out(fd, tempDir_, block_);
     for (const Entry& e : entries_) out.put(word(e), e.annot, e.line);
     out.flush();
     entries_.clear();
@@ -271,11 +283,12 @@ void PendingWords::mergeLastRuns() {
     const size_t first = runs_.size() - kFanIn;
     const unsigned level = runs_.back().level + 1;
     std::vector<std::unique_ptr<RunCursor>> cursors;
-    for (size_t i = first; i < runs_.size(); ++i) cursors.push_back(std::make_unique<FileCursor>(i, runs_[i].fd));
+    for (size_t i = first; i < runs_.size(); ++i)
+        cursors.push_back(std::make_unique<FileCursor>(i, runs_[i].fd, block_));
     int fd = createUnnamed(tempDir_);
     {
         RunMerge merge(std::move(cursors));
-        RunWriter out(fd, tempDir_);
+        RunWriter out(fd, tempDir_, block_);
         for (const HeldWord* h; (h = merge.top()); merge.pop()) out.put(h->word, h->annot, h->line);
         out.flush();
     }
@@ -287,7 +300,10 @@ void PendingWords::mergeLastRuns() {
 RunMerge PendingWords::merge() {
     sortHeld();
     std::vector<std::unique_ptr<RunCursor>> runs;
-    for (size_t i = 0; i < runs_.size(); ++i) runs.push_back(std::make_unique<FileCursor>(i, runs_[i].fd));
+    // The last merge may read more runs than kFanIn: they share the same room.
+    const size_t room = (kFanIn + 1) * block_;
+    const size_t block = runs_.empty() ? block_ : std::clamp(room / runs_.size(), kLeastBlock, block_);
+    for (size_t i = 0; i < runs_.size(); ++i) runs.push_back(std::make_unique<FileCursor>(i, runs_[i].fd, block));
     runs.push_back(std::make_unique<MemoryCursor>(runs_.size(), *this));
     return RunMerge(std::move(runs));
 }

@@ -39,8 +39,9 @@ private:
 
 class PendingWords {
 public:
-    // Holds at most about `memoryLimit` bytes (words and their records) before
-    // writing a run into `tempDir`.
+    // Holds at most about `memoryLimit` bytes (words and their records, and
+    // the buffers that write and merge runs) before writing a run into
+    // `tempDir`.
     PendingWords(uint64_t memoryLimit, std::string tempDir);
     ~PendingWords();
     PendingWords(const PendingWords&) = delete;
@@ -80,7 +81,8 @@ private:
     void writeRun();
     void mergeLastRuns();
 
-    uint64_t limit_;
+    size_t block_;    // each run file's buffer
+    uint64_t limit_;  // for the held words: the memory limit less the merges' buffers
     std::string tempDir_;
     std::vector<char> text_;  // the held words, back to back
     std::vector<Entry> entries_;

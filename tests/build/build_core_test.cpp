@@ -88,6 +88,22 @@ TEST(PendingWords, MergeIsByteOrderThenInputOrder) {
     }
 }
 
+// The words' text and their records share a small limit as the words need
+// it: 100,000 words of 24 bytes, 5.6 MB with their records, make a run for
+// each 0.75 MiB or so under a limit of 1 MiB, not one for each 1,024 words.
+TEST(PendingWords, SmallLimitIsFilledByEachRun) {
+    TempDir dir;
+    dictbuild::PendingWords pending(1 << 20, dir.path());
+    std::mt19937 random(3);
+    for (uint64_t line = 1; line <= 100000; ++line) {
+        std::string word(24, 'a');
+        for (char& c : word) c = char('a' + random() % 26);
+        pending.add(word, 0, line);
+    }
+    EXPECT_GE(pending.runCount(), 6u);
+    EXPECT_LE(pending.runCount(), 10u);
+}
+
 // A word longer than the whole limit is still taken, in its own run.
 TEST(PendingWords, WordLargerThanTheLimit) {
     TempDir dir;

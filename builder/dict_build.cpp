@@ -7,10 +7,12 @@
 #include "tarvo_builder.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -34,9 +36,16 @@ struct ReadError {
     std::string reason;
 };
 
+// A path such as /dev/stdin that names a closed descriptor fails as reading
+// that descriptor would, rather than reading the /dev/null that holds it.
+void checkReadable(const std::string& path, const std::string& shown) {
+    if (!path.empty() && dictexport::descriptorDenies(path, O_RDONLY)) throw ReadError{shown, std::strerror(EBADF)};
+}
+
 // Reads every line of the input into the compiler.
 void readInput(const Settings& s, Compiler& compiler) {
     std::unique_ptr<dictbuild::LineReader> reader;
+    checkReadable(s.input, displayName(s.input));
     try {
         reader = std::make_unique<dictbuild::LineReader>(s.input);
     } catch (const std::runtime_error& e) {
@@ -60,6 +69,7 @@ void readInput(const Settings& s, Compiler& compiler) {
 }
 
 dictbuild::Annotations loadTable(const Settings& s) {
+    checkReadable(s.table, s.table);
     try {
         return dictbuild::readTable(s);
     } catch (const std::runtime_error& e) {
@@ -167,7 +177,10 @@ int main(int argc, char** argv) {
     if (status >= 0) return status;
     auto started = std::chrono::steady_clock::now();
     try {
-        lt::checkOutputPath(s.output);  // before any input is read
+        // Before any input is read.
+        if (dictexport::descriptorDenies(s.output, O_WRONLY))
+            throw std::runtime_error("cannot write '" + s.output + "': " + std::strerror(EBADF));
+        lt::checkOutputPath(s.output);
         dictbuild::Annotations annotations;
         if (!s.table.empty()) annotations = loadTable(s);
         Compiler compiler(s, annotations);

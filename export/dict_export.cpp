@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,6 +100,9 @@ long long readClock() {
 // The named output file, or standard output for an empty path; null when
 // the file cannot be created.
 std::FILE* openOutput(const std::string& path) {
+    // /dev/stdout with standard output closed would reopen the /dev/null
+    // that holds it: the listing would vanish.
+    if (!path.empty() && descriptorDenies(path, O_WRONLY)) return nullptr;
     std::FILE* out = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
     // The line formatter hands the stream whole blocks of lines: unbuffered,
     // each block goes out in one write, without a copy into a stream buffer.

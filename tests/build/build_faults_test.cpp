@@ -177,6 +177,34 @@ TEST(BuildStreams, ClosedStandardErrorOrOutput) {
     }
 }
 
+// A path that names a closed standard descriptor fails as the descriptor
+// would: the /dev/null that holds it neither swallows the dictionary nor
+// reads as empty input.
+TEST(BuildStreams, PathsOfClosedDescriptorsAreRefused) {
+    TempDir dir;
+    struct Case {
+        std::string arguments;
+        const char* redirections;
+        std::string message;
+    };
+    const std::string target = dir.file("d.dict");
+    const std::vector<Case> cases = {
+        {"-o /dev/stdout", ">&-", "cannot write '/dev/stdout': Bad file descriptor"},
+        {"-o /dev/fd/1", ">&-", "cannot write '/dev/fd/1': Bad file descriptor"},
+        {"-o /proc/self/fd/1", ">&-", "cannot write '/proc/self/fd/1': Bad file descriptor"},
+        {"-i /dev/stdin -o " + target, "<&-", "cannot read '/dev/stdin': Bad file descriptor"},
+        {"-T /dev/stdin -o " + target, "<&-", "cannot read '/dev/stdin': Bad file descriptor"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments + " " + c.redirections);
+        RunResult r = run({"/bin/sh", "-c", "\"$0\" " + c.arguments + " " + c.redirections + "; echo \"status $?\" >&2",
+                           tool("dict_build")},
+                          "cat\n");
+        EXPECT_EQ(r.err, tool("dict_build") + ": " + c.message + "\nstatus 1\n");
+    }
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
 // A reader of standard error that has gone away: the build still completes.
 TEST(BuildStreams, BrokenPipeOnStandardError) {
     TempDir dir;

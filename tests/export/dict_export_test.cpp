@@ -363,6 +363,14 @@ TEST_F(Export, WriteErrors) {
     RunResult fullStdout = run({"/bin/sh", "-c", "\"$0\" -d \"$1\" >/dev/full; echo \"status $?\" >&2",
                                 tool("dict_export"), dict_});
     EXPECT_EQ(fullStdout.err, "Can`t write to standard output (No space left on device)\nstatus 1\n");
+
+    // Named, a closed standard output is no more writable: the listing must
+    // not go to the /dev/null that holds its place.
+    for (const char* named : {"/dev/stdout", "/dev/fd/1"}) {
+        RunResult closedByName = run({"/bin/sh", "-c", "\"$0\" -d \"$1\" -o \"$2\" >&-; echo \"status $?\" >&2",
+                                      tool("dict_export"), dict_, named});
+        EXPECT_EQ(closedByName.err, "Can`t create '" + std::string(named) + "' file\nstatus 1\n");
+    }
 }
 
 // With standard error closed, the output file must not take its number:

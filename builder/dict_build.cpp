@@ -6,8 +6,8 @@
 #include "standard_descriptors.h"
 #include "tarvo_builder.h"
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>

@@ -218,7 +218,7 @@ void writeFileAtomically(const std::string& path, const Parts& parts) {
     HeldSignals held;
     int fd = ::open(directoryOf(target.file).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
-        if (target.replaced) takeModeOf(fd, target);
+        takeModeOf(fd, target);
         int error = writeParts(fd, parts);
         if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) error = errno;
         if (error) {

@@ -6,17 +6,16 @@
 namespace dictexport {
 
 // With one of the standard descriptors closed, the next file opened would
-// take its number, and messages or reads would go to it: each gets
-// /dev/null. Standard input is opened write-only and standard output and
-// error read-only, so that reading or writing them still fails as when
-// closed.
+// take its number, and messages or reads would go to it. Each is held open
+// on the root directory as a path only: reading or writing it fails as when
+// closed, and any name that opens it afresh (/dev/stdout, /proc/self/fd/1)
+// opens a directory, which can be neither written nor read as a file.
 void holdStandardDescriptors();
 
 // True when `path` names a descriptor, through /dev/stdout, /dev/fd/N or
-// /proc/self/fd/N and any other links, that is closed or not open for
-// `access` (O_RDONLY or O_WRONLY). Opening such a path would open the
-// descriptor's file afresh, so a closed standard output held on /dev/null
-// would swallow what is written to /dev/stdout; the tools refuse it instead.
+// /proc/self/fd/N and any other links, that is closed, held as above, or not
+// open for `access` (O_RDONLY or O_WRONLY): the tools refuse such a path
+// with "Bad file descriptor", as the descriptor itself would fail.
 bool descriptorDenies(const std::string& path, int access);
 
 } // namespace dictexport

@@ -133,6 +133,11 @@ std::string temporaryBeside(const std::string& file, const std::string& suffix) 
     return file.substr(0, nameStart + kept) + suffix;
 }
 
+bool sameFile(const std::string& path, const struct stat& known) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && st.st_dev == known.st_dev && st.st_ino == known.st_ino;
+}
+
 Target targetOf(const std::string& path, const struct stat* existing) {
     Target target{path, followLinks(path), std::nullopt};
     if (existing) target.replaced = *existing;
@@ -215,6 +220,12 @@ void writeFileAtomically(const std::string& path, const Parts& parts) {
         return;
     }
     const Target target = targetOf(path, exists ? &st : nullptr);
+    if (exists && !sameFile(target.file, st)) {
+        // The links end in no name of the file (/proc/self/fd/N of a
+        // deleted file): there is nothing to rename over.
+        writeInPlace(path, parts);
+        return;
+    }
     HeldSignals held;
     int fd = ::open(directoryOf(target.file).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {

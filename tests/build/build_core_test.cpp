@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <ostream>
 #include <random>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -356,6 +358,25 @@ TEST(FileWriter, ReplacesARegularFileAndWritesADeviceInPlace) {
         EXPECT_STREQ(e.what(), "cannot write '/dev/full': No space left on device");
     }
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+// A file reached through /proc/self/fd after its name is gone has nothing
+// to rename over: it is written in place, and no file is made from the
+// text of its link ("... (deleted)").
+TEST(FileWriter, AFileWithoutANameIsWrittenInPlace) {
+    TempDir dir;
+    const std::string file = dir.file("d.dict");
+    writeFile(file, "old");
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::filesystem::remove(file);
+    const uint8_t bytes[] = {'n', 'e', 'w'};
+    lt::writeFileAtomically("/proc/self/fd/" + std::to_string(fd), {std::span<const uint8_t>(bytes)});
+    char back[4] = {};
+    EXPECT_EQ(::pread(fd, back, 3, 0), 3);
+    EXPECT_STREQ(back, "new");
+    ::close(fd);
+    EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 
 // Rebuilding a dictionary changes its bytes and nothing else about it: its

@@ -178,8 +178,8 @@ TEST(BuildStreams, ClosedStandardErrorOrOutput) {
 }
 
 // A path that names a closed standard descriptor fails as the descriptor
-// would: the /dev/null that holds it neither swallows the dictionary nor
-// reads as empty input.
+// would: what holds its place neither swallows the dictionary nor reads as
+// empty input.
 TEST(BuildStreams, PathsOfClosedDescriptorsAreRefused) {
     TempDir dir;
     struct Case {
@@ -192,6 +192,11 @@ TEST(BuildStreams, PathsOfClosedDescriptorsAreRefused) {
         {"-o /dev/stdout", ">&-", "cannot write '/dev/stdout': Bad file descriptor"},
         {"-o /dev/fd/1", ">&-", "cannot write '/dev/fd/1': Bad file descriptor"},
         {"-o /proc/self/fd/1", ">&-", "cannot write '/proc/self/fd/1': Bad file descriptor"},
+        {"-o /proc/thread-self/fd/1", ">&-", "cannot write '/proc/thread-self/fd/1': Bad file descriptor"},
+        {"-o /dev/stdin", "<&-", "cannot write '/dev/stdin': Bad file descriptor"},
+        // Any other name of the held descriptor opens a directory.
+        {"-o /dev/fd/./1", ">&-", "cannot write '/dev/fd/./1': Is a directory"},
+        {"-i /proc/self/./fd/0 -o " + target, "<&-", "cannot read '/proc/self/./fd/0': Is a directory"},
         {"-i /dev/stdin -o " + target, "<&-", "cannot read '/dev/stdin': Bad file descriptor"},
         {"-T /dev/stdin -o " + target, "<&-", "cannot read '/dev/stdin': Bad file descriptor"},
     };

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -364,12 +365,15 @@ TEST_F(Export, WriteErrors) {
                                 tool("dict_export"), dict_});
     EXPECT_EQ(fullStdout.err, "Can`t write to standard output (No space left on device)\nstatus 1\n");
 
-    // Named, a closed standard output is no more writable: the listing must
-    // not go to the /dev/null that holds its place.
-    for (const char* named : {"/dev/stdout", "/dev/fd/1"}) {
-        RunResult closedByName = run({"/bin/sh", "-c", "\"$0\" -d \"$1\" -o \"$2\" >&-; echo \"status $?\" >&2",
-                                      tool("dict_export"), dict_, named});
-        EXPECT_EQ(closedByName.err, "Can`t create '" + std::string(named) + "' file\nstatus 1\n");
+    // Named, a closed standard descriptor is no more writable: the listing
+    // must not go to what holds its place.
+    const std::pair<std::string, std::string> closedByName[] = {
+        {"/dev/stdout", ">&-"}, {"/dev/fd/1", ">&-"}, {"/proc/self/./fd/1", ">&-"}, {"/dev/stdin", "<&-"}};
+    for (const auto& [named, redirection] : closedByName) {
+        SCOPED_TRACE(named);
+        RunResult r = run({"/bin/sh", "-c", "\"$0\" -d \"$1\" -o \"$2\" " + redirection + "; echo \"status $?\" >&2",
+                           tool("dict_export"), dict_, named});
+        EXPECT_EQ(r.err, "Can`t create '" + named + "' file\nstatus 1\n");
     }
 }
 

@@ -58,9 +58,11 @@ void arcLine(std::FILE* out, uint8_t label, uint32_t target, uint32_t output) {
     std::fputc('\n', out);
 }
 
+// The dumps stop at the first state after a failed write: a reader that has
+// gone or a full disk need not wait for the whole automaton.
 void dumpCompact(const View& v, std::FILE* out) {
     CompactState s;
-    for (uint32_t o = 0; o < v.fsaSize; o = s.end) {
+    for (uint32_t o = 0; o < v.fsaSize && !std::ferror(out); o = s.end) {
         decodeCompact(v.fsa, o, s);
         stateLine(out, o, s.final, s.finalOutput, s.n);
         const uint8_t* cursor = s.outs;
@@ -77,7 +79,7 @@ void dumpSparse(const View& v, std::FILE* out) {
     isStateCode[v.rootCode] = true;
     for (uint32_t i = 0; i < v.slotCount; ++i)
         if (v.check(i) != 0) isStateCode[v.payload(i)] = true;
-    for (uint64_t code = isStateCode.size(); code-- > 0;) {
+    for (uint64_t code = isStateCode.size(); code-- > 0 && !std::ferror(out);) {
         if (!isStateCode[code]) continue;
         uint32_t base = uint32_t(code >> 1);
         uint32_t arcs = 0;
@@ -93,7 +95,7 @@ int32_t dumpAnnot(const AnnotRecord* r, void* context) {
     std::fprintf(out, "annot %" PRIu32 " %" PRId32 " ", r->number, r->length);
     putBytes(out, r->data, uint32_t(r->length));
     std::fputc('\n', out);
-    return 1;
+    return std::ferror(out) ? 0 : 1;
 }
 
 // Numbers past 32 bits are as bad as 2^40: the sums stay below it, so that

@@ -2,12 +2,14 @@
 // byte order the library gives back exactly the words that went in, lookups
 // agree with the enumeration, and the automaton is the minimal one.
 #include "file_image.h"
+#include "reader.h"
 #include "run.h"
 #include "tarvo_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -939,6 +941,33 @@ TEST(RandomDictionaries, LargeFileReadIntoMemory) {
     const uint32_t root = tarvo_get_root(read.h);
     for (const Entry& e : s.entries) ASSERT_EQ(walk(read.h, e.word, root), int32_t(e.number)) << e.word;
     for (const std::string& w : absentWords(s, 5)) ASSERT_EQ(walk(read.h, w, root), -1) << w;
+}
+
+// ---- The dump ----
+
+// The dump stops soon after its first failed write, in every layout: a
+// reader that has gone, or a full disk, need not wait for the whole
+// automaton. The stream's writes all fail; few are tried.
+TEST(Dump, StopsAtTheFirstFailedWrite) {
+    const Sample s = randomSample(11, 5000, 12);
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(v.name);
+        const std::vector<uint8_t> bytes = build(s, v);
+        MemorySource source(bytes);
+        auto dict = openDict(source, false);
+        size_t writes = 0;
+        cookie_io_functions_t failing{};
+        failing.write = [](void* count, const char*, size_t) -> ssize_t {
+            ++*static_cast<size_t*>(count);
+            return -1;
+        };
+        std::FILE* out = fopencookie(&writes, "w", failing);
+        ASSERT_NE(out, nullptr);
+        std::setvbuf(out, nullptr, _IOFBF, 256);
+        EXPECT_FALSE(dump(static_cast<const DictImpl&>(*dict).view(), out));
+        std::fclose(out);
+        EXPECT_LE(writes, 4u);
+    }
 }
 
 } // namespace

@@ -37,7 +37,7 @@ struct ReadError {
 };
 
 // A path such as /dev/stdin that names a closed descriptor fails as reading
-// that descriptor would, rather than reading the /dev/null that holds it.
+// that descriptor would, rather than at opening what holds its place.
 void checkReadable(const std::string& path, const std::string& shown) {
     if (!path.empty() && dictexport::descriptorDenies(path, O_RDONLY)) throw ReadError{shown, std::strerror(EBADF)};
 }

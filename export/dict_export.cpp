@@ -100,8 +100,8 @@ long long readClock() {
 // The named output file, or standard output for an empty path; null when
 // the file cannot be created.
 std::FILE* openOutput(const std::string& path) {
-    // /dev/stdout with standard output closed would reopen the /dev/null
-    // that holds it: the listing would vanish.
+    // /dev/stdout with standard output closed fails here as writing to the
+    // closed descriptor would, rather than at opening what holds its place.
     if (!path.empty() && descriptorDenies(path, O_WRONLY)) return nullptr;
     std::FILE* out = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
     // The line formatter hands the stream whole blocks of lines: unbuffered,

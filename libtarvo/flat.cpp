@@ -1,6 +1,7 @@
 // The flat C interface over the same reader.
 #include "internal.h"
 #include "mapping_guard.h"
+#include "page_memory.h"
 #include "reader.h"
 
 #include <algorithm>
@@ -23,50 +24,29 @@ namespace format = velkin::libtarvo::format;
 namespace {
 
 // A file's bytes in memory of their own, which the read fills without a
-// clearing pass of ours before it. A large file gets memory aligned for large
-// pages and asks for them, so that reading it faults a page in once every
-// 2 MiB rather than every 4 KiB.
+// clearing pass of ours before it; a large file's on large pages, so that
+// reading it faults a page in once every 2 MiB rather than every 4 KiB.
 class FileBytes {
 public:
     FileBytes() = default;
     FileBytes(const FileBytes&) = delete;
     FileBytes& operator=(const FileBytes&) = delete;
     ~FileBytes() {
-        if (!reserved_) return;
-        velkin::libtarvo::releaseGuard(reserved_, reservedSize_);
-        munmap(reserved_, reservedSize_);
+        if (memory_.reserved()) velkin::libtarvo::releaseGuard(memory_.reserved(), memory_.reservedSize());
     }
 
-    // Room for `size` bytes; false when there is no memory for them. Large
-    // files reserve whole large pages and one more, to align the start.
+    // Room for `size` bytes; false when there is no memory for them.
     bool allocate(size_t size) {
-        const bool large = size >= kLargeFrom;
-        const size_t pages = (size + kLargePage - 1) & ~size_t(kLargePage - 1);
-        reservedSize_ = large ? pages + kLargePage : size;
-        if (reservedSize_ == 0) return true;
-        void* m = mmap(nullptr, reservedSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (m == MAP_FAILED) return false;
-        reserved_ = m;
-        uintptr_t at = reinterpret_cast<uintptr_t>(m);
-        if (large) {
-            at = (at + kLargePage - 1) & ~uintptr_t(kLargePage - 1);
-            madvise(reinterpret_cast<void*>(at), pages, MADV_HUGEPAGE);
-        }
-        data_ = reinterpret_cast<uint8_t*>(at);
-        size_ = size;
-        velkin::libtarvo::guardOutsideFile(reserved_, reservedSize_, data_, size_);
+        if (!memory_.allocate(size)) return false;
+        if (memory_.reserved())
+            velkin::libtarvo::guardOutsideFile(memory_.reserved(), memory_.reservedSize(), memory_.data(), size);
         return true;
     }
-    uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
+    uint8_t* data() const { return memory_.data(); }
+    size_t size() const { return memory_.size(); }
 
 private:
-    static constexpr size_t kLargePage = size_t(2) << 20;
-    static constexpr size_t kLargeFrom = size_t(8) << 20;
-    void* reserved_ = nullptr;
-    size_t reservedSize_ = 0;
-    uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    velkin::libtarvo::PageMemory memory_;
 };
 
 } // namespace

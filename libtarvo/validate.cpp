@@ -3,6 +3,7 @@
 #include "view.h"
 
 #include "compact_state.h"
+#include "page_memory.h"
 #include "read_behind.h"
 #include "start_elsewhere.h"
 
@@ -288,7 +289,7 @@ void finishCompact(View& v, const CompactPass& pass) {
 
 template <bool Big, bool DelayFar>
 void validateCompact(View& v) {
-    std::vector<uint64_t> targeted((uint64_t(v.fsaSize) + 63) / 64, 0);
+    ZeroWords targeted((uint64_t(v.fsaSize) + 63) / 64);
     finishCompact<Big>(v, checkCompactStates<Big, DelayFar>(v, 0, v.fsaSize, Marks{targeted.data()}, nullptr));
 }
 
@@ -328,10 +329,10 @@ template <bool Big, bool DelayFar>
 void validateCompactInHalves(View& v) {
     const uint32_t size = v.fsaSize;
     const size_t words = (uint64_t(size) + 63) / 64;
-    std::vector<uint64_t> firstMarks(words, 0), secondMarks, secondStarts;
+    ZeroWords firstMarks(words), secondMarks, secondStarts;
     // On any doubt the halves' bitmaps go before the one pass makes its own.
     auto onePass = [&] {
-        for (auto* marks : {&firstMarks, &secondMarks, &secondStarts}) std::vector<uint64_t>().swap(*marks);
+        for (auto* marks : {&firstMarks, &secondMarks, &secondStarts}) *marks = ZeroWords();
         validateCompact<Big, DelayFar>(v);
     };
     CompactPass root;
@@ -344,8 +345,8 @@ void validateCompactInHalves(View& v) {
     if (middle == 0) return onePass();
     // The second half's bitmaps cover its own part only.
     const size_t firstWord = middle / 64;
-    secondMarks.assign(words - firstWord, 0);
-    secondStarts.assign(words - firstWord, 0);
+    secondMarks = ZeroWords(words - firstWord);
+    secondStarts = ZeroWords(words - firstWord);
     const Marks secondTargets{secondMarks.data(), uint64_t(firstWord) * 64};
     const Marks secondStartMarks{secondStarts.data(), uint64_t(firstWord) * 64};
     CompactPass second;
@@ -416,11 +417,11 @@ struct FiveByteSlots {
 // reaches and that is not final needs an arc of its own. `hasArcs` has a mark
 // at every base that some slot belongs to.
 template <class Slots>
-void requireSparseWordEnds(const View& v, const Slots& slots, const std::vector<bool>& hasArcs) {
+void requireSparseWordEnds(const View& v, const Slots& slots, const ZeroWords& hasArcs) {
     for (uint32_t i = 0; i < v.slotCount; ++i) {
         if (slots.check(i) == 0) continue;
         uint32_t target = slots.payload(i);
-        if (!(target & 1) && !hasArcs[target >> 1])
+        if (!(target & 1) && !hasArcs.test(target >> 1))
             damaged(at("transition at slot", i) + " reaches a state that has no arcs and is not final");
     }
 }
@@ -437,13 +438,13 @@ void checkSparseSlots(View& v, const Slots& slots) {
 
     uint64_t transitions = 0;
     uint64_t maxBase = v.rootCode >> 1;
-    std::vector<bool> hasArcs(v.slotCount, false);
+    ZeroWords hasArcs((uint64_t(v.slotCount) + 63) / 64);
     for (uint32_t i = 0; i < v.slotCount; ++i) {
         uint32_t c = slots.check(i);
         if (c == 0) continue;
         if (c > A) damaged(at("slot", i) + " has a label outside the alphabet");
         if (c > i) damaged(at("slot", i) + " belongs to no state");
-        hasArcs[i - c] = true;
+        hasArcs.set(i - c);
         uint32_t payload = slots.payload(i);
         uint64_t target = payload >> 1;
         if (target >= i - c) damaged(at("transition at slot", i) + " does not point to a smaller base");

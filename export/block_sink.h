@@ -2,8 +2,9 @@
 // not write them to its stream itself.
 #pragma once
 
+#include "line_buffer.h"
+
 #include <cstddef>
-#include <string>
 
 namespace dictexport {
 
@@ -11,7 +12,7 @@ class BlockSink {
 public:
     // Takes the first `used` bytes of `block` and gives back in `block` a
     // buffer to fill next (its bytes undefined, possibly empty).
-    virtual void submit(std::string& block, std::size_t used) = 0;
+    virtual void submit(LineBuffer& block, std::size_t used) = 0;
 
     // 0 while the blocks are wanted; else the errno of the write that failed,
     // and later blocks are dropped.

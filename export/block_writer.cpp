@@ -17,7 +17,7 @@ BlockWriter::~BlockWriter() {
     thread_.join();
 }
 
-void BlockWriter::submit(std::string& block, std::size_t used) {
+void BlockWriter::submit(LineBuffer& block, std::size_t used) {
     std::unique_lock<std::mutex> lock(mutex_);
     blockWritten_.wait(lock, [this] { return queuedCount_ < kSlots; });
     std::size_t slot = (first_ + queuedCount_) % kSlots;
@@ -45,7 +45,7 @@ void BlockWriter::run() {
         blockQueued_.wait(lock, [this] { return queuedCount_ > 0 || stopping_; });
         if (queuedCount_ == 0) return;  // stopping, with nothing left to write
         // The oldest queued block is the writer's alone until it is counted out.
-        std::string& block = slots_[first_];
+        LineBuffer& block = slots_[first_];
         const std::size_t used = used_[first_];
         const bool failedBefore = error_ != 0;
         lock.unlock();
@@ -54,7 +54,7 @@ void BlockWriter::run() {
             errno = 0;
             if (fwrite_unlocked(block.data(), 1, used, out_) != used) failure = errno != 0 ? errno : EIO;
         }
-        if (block.size() > keep_) std::string().swap(block);
+        if (block.size() > keep_) block.release();
         lock.lock();
         if (failure != 0 && error_ == 0) error_ = failure;
         first_ = (first_ + 1) % kSlots;

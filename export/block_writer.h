@@ -27,7 +27,7 @@ public:
     // Hands over the first `used` bytes of `block` and gives back in `block`
     // a buffer the writer is done with (its bytes undefined, possibly empty).
     // Waits while every slot holds a block not yet written.
-    void submit(std::string& block, std::size_t used) override;
+    void submit(LineBuffer& block, std::size_t used) override;
 
     // Waits until every block handed over has been written.
     void drain();
@@ -48,7 +48,7 @@ private:
     std::mutex mutex_;
     std::condition_variable blockWritten_;  // a block was written
     std::condition_variable blockQueued_;   // a block was queued, or stopping_ set
-    std::string slots_[kSlots];             // a ring of blocks: queued, then free
+    LineBuffer slots_[kSlots];              // a ring of blocks: queued, then free
     std::size_t used_[kSlots] = {};
     std::size_t first_ = 0;                 // the oldest queued block
     std::size_t queuedCount_ = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "field_encoders.h"
+#include "line_buffer.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +29,7 @@ struct ExportOptions {
     // fit. With a `writer`, the blocks go to it instead (to `out` on a
     // thread of its own, or in turn with other threads' blocks), and each
     // flush swaps the buffer for one the writer is done with.
-    std::string line;
+    LineBuffer line;
     std::size_t lineUsed = 0;
     std::size_t blockSize = 64 * 1024;
     BlockSink* writer = nullptr;

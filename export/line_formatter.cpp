@@ -20,7 +20,7 @@ constexpr std::size_t kNumberRoom = 10;
 
 // Out of the per-line path: the buffer grows for a line it has no room for.
 [[gnu::noinline]] void growLineBuffer(ExportOptions& options, std::size_t size) {
-    options.line.resize(std::max(options.lineUsed + size, options.blockSize + options.blockSize / 2));
+    options.line.grow(std::max(options.lineUsed + size, options.blockSize + options.blockSize / 2), options.lineUsed);
 }
 
 // Room for a line of `size` bytes behind the lines already waiting.

@@ -48,12 +48,8 @@ constexpr int kCutHere = -1;
 // prefix as long, so after a longer word the thread lists the rest itself.
 constexpr std::size_t kDeepestCut = 256;
 
-// Buffers handed on are kept for threads whose blocks go to wait, so that
-// they do not fault in new memory block after block.
-constexpr std::size_t kSpareBuffers = 4;
-
 struct Block {
-    std::string bytes;
+    LineBuffer bytes;
     std::size_t used;
     std::size_t counted = 0;  // its share of waitingBytes_
 };
@@ -77,7 +73,7 @@ class SpanOrder;
 class SpanSink final : public BlockSink {
 public:
     explicit SpanSink(SpanOrder& order) : order_(order) {}
-    void submit(std::string& block, std::size_t used) override;
+    void submit(LineBuffer& block, std::size_t used) override;
     int error() override;
 
     Record record;
@@ -97,7 +93,7 @@ public:
     // formatter starts from a copy of `out`'s settings.
     SpanOrder(const Dict& dict, const std::vector<WordSpan>& spans, ExportOptions& out)
         : dict_(dict), out_(out), settings_(out) {
-        settings_.line = std::string();
+        settings_.line = LineBuffer();
         settings_.lineUsed = 0;
         settings_.writeError = 0;
         settings_.writer = nullptr;
@@ -113,7 +109,7 @@ public:
         return out_.writeError == 0 ? 1 : 0;
     }
 
-    void submit(SpanSink& sink, std::string& block, std::size_t used);
+    void submit(SpanSink& sink, LineBuffer& block, std::size_t used);
 
     // Read at every block: no lock.
     int error(const SpanSink& sink) const {
@@ -129,7 +125,7 @@ private:
     void cutRest(Record record, const std::string& stoppedAt);
     void listRest(SpanSink& sink, ExportOptions& mine, const std::string& stoppedAt);
     void handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& record);
-    void handOn(std::string& block, std::size_t used);
+    void handOn(LineBuffer& block, std::size_t used);
     void advanceHead(std::unique_lock<std::mutex>& lock);
     void stop() { stopped_.store(true, std::memory_order_relaxed); }
     void wake() {
@@ -144,13 +140,13 @@ private:
     std::list<SpanRecord> records_;
     std::size_t listing_ = 0;          // spans claimed and not complete
     std::size_t waitingBytes_ = 0;
-    std::vector<std::string> spare_;   // buffers handed on, for reuse
+    std::vector<LineBuffer> spare_;    // buffers handed on, for reuse
     std::atomic<unsigned> wanting_{0}; // threads waiting for a span they may claim
     std::atomic<bool> stopped_{false}; // a write failed, or a span raised an error
     std::exception_ptr firstError_;
 };
 
-void SpanSink::submit(std::string& block, std::size_t used) { order_.submit(*this, block, used); }
+void SpanSink::submit(LineBuffer& block, std::size_t used) { order_.submit(*this, block, used); }
 int SpanSink::error() { return order_.error(*this); }
 
 // Whether blocks of `record` would wait behind blocks already waiting, once
@@ -186,9 +182,9 @@ bool SpanOrder::claim(Record& record) {
 }
 
 // Short blocks gather in the output's own buffer and go out together.
-void SpanOrder::handOn(std::string& block, std::size_t used) {
+void SpanOrder::handOn(LineBuffer& block, std::size_t used) {
     if (used < kShortBlock) {
-        if (out_.line.size() < out_.lineUsed + used) out_.line.resize(std::max(out_.lineUsed + used, out_.blockSize));
+        out_.line.grow(std::max(out_.lineUsed + used, out_.blockSize), out_.lineUsed);
         std::memcpy(out_.line.data() + out_.lineUsed, block.data(), used);
         out_.lineUsed += used;
         if (out_.lineUsed >= out_.blockSize) flushLines(out_);
@@ -212,8 +208,10 @@ void SpanOrder::handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& re
         lock.lock();
         for (Block& block : blocks) {
             waitingBytes_ -= block.counted;
-            if (spare_.size() < kSpareBuffers && block.bytes.size() > kShortBlock &&
-                block.bytes.size() <= 2 * settings_.blockSize)
+            // Every buffer of a block's size is kept for the blocks that go to
+            // wait next, so that they do not fault in new memory: no more
+            // are ever kept than waited at once.
+            if (block.bytes.size() > kShortBlock && block.bytes.size() <= 2 * settings_.blockSize)
                 spare_.push_back(std::move(block.bytes));
         }
         if (out_.writeError != 0) stop();
@@ -221,7 +219,7 @@ void SpanOrder::handOnWaiting(std::unique_lock<std::mutex>& lock, SpanRecord& re
     }
 }
 
-void SpanOrder::submit(SpanSink& sink, std::string& block, std::size_t used) {
+void SpanOrder::submit(SpanSink& sink, LineBuffer& block, std::size_t used) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (stopped_.load(std::memory_order_relaxed)) return;  // the lines are not wanted
     if (sink.record == records_.begin()) {
@@ -231,18 +229,17 @@ void SpanOrder::submit(SpanSink& sink, std::string& block, std::size_t used) {
         if (out_.writeError != 0) stop();
         return;
     }
-    Block waiting{std::string(), used};
+    Block waiting{LineBuffer(), used};
     if (used <= kShortBlock) {
         waiting.bytes.assign(block.data(), used);
     } else {
         waiting.bytes = std::move(block);
-        block.clear();
         if (!spare_.empty()) {
             block = std::move(spare_.back());
             spare_.pop_back();
         }
     }
-    waiting.counted = waiting.bytes.capacity();
+    waiting.counted = waiting.bytes.size();
     waitingBytes_ += waiting.counted;
     sink.record->waiting.push_back(std::move(waiting));
     // Too many wait: the span stops here, and its thread takes up work

@@ -41,12 +41,12 @@ TEST(BlockWriter, WritesEveryBlockWholeAndInOrder) {
     std::string expected;
     {
         BlockWriter writer(file.get(), 4096);
-        std::string block;
+        LineBuffer block;
         for (std::size_t i = 0; i < 2000; ++i) {
             std::size_t used = (i * 37) % 5000;
-            if (block.size() < used + 7) block.resize(used + 7);
-            for (std::size_t k = 0; k < used; ++k) block[k] = char('a' + (i + k) % 26);
-            expected.append(block, 0, used);
+            block.grow(used + 7, 0);
+            for (std::size_t k = 0; k < used; ++k) block.data()[k] = char('a' + (i + k) % 26);
+            expected.append(block.data(), used);
             writer.submit(block, used);
             if (i % 500 == 0) writer.drain();
         }
@@ -61,12 +61,13 @@ TEST(BlockWriter, KeepsTheFirstFailure) {
     File full = unbuffered(std::fopen("/dev/full", "wb"));
     ASSERT_NE(full, nullptr);
     BlockWriter writer(full.get(), 4096);
-    std::string block(1000, 'x');
+    LineBuffer block;
+    block.assign(std::string(1000, 'x').data(), 1000);
     writer.submit(block, 1000);
     writer.drain();
     EXPECT_EQ(writer.error(), ENOSPC);
     for (int i = 0; i < 100; ++i) {
-        block.assign(1000, 'y');
+        block.assign(std::string(1000, 'y').data(), 1000);
         writer.submit(block, 1000);
     }
     writer.drain();

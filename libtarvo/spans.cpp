@@ -5,6 +5,7 @@
 
 #include "compact_state.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,16 @@ namespace velkin::libtarvo {
 namespace {
 
 // Spans for a few threads to start from; a listing that finds them uneven
-// cuts the rest of a span further as it goes (spansAfter).
-constexpr size_t kSpans = 64;
+// cuts the rest of a span further as it goes (spansAfter). A large automaton
+// is split finer, about a span for every 128 KiB of it: its spans take long
+// to list, and what a thread lists ahead of the others waits in memory.
+constexpr size_t kFewestSpans = 64;
+constexpr size_t kMostSpans = 1024;
+constexpr uint64_t kBytesPerSpan = uint64_t(128) << 10;
+
+size_t spansFor(const View& v) {
+    return size_t(std::clamp<uint64_t>(v.fsaSize / kBytesPerSpan, kFewestSpans, kMostSpans));
+}
 // Splitting stops this deep, so that a dictionary of a few long words does
 // not copy long prefixes level after level.
 constexpr size_t kSplitDepth = 32;
@@ -97,14 +106,15 @@ bool splitSpan(const View& v, const OpenSpan& open, std::vector<OpenSpan>& into)
 // Level by level from the root, so that the first parts are split no deeper
 // than the later ones.
 std::vector<WordSpan> splitWords(const View& v) {
+    const size_t wanted = spansFor(v);
     std::vector<OpenSpan> level{{WordSpan{}, v.root()}};
-    for (size_t depth = 0; depth < kSplitDepth && level.size() < kSpans; ++depth) {
+    for (size_t depth = 0; depth < kSplitDepth && level.size() < wanted; ++depth) {
         std::vector<OpenSpan> next;
         bool split = false;
         for (const OpenSpan& open : level) {
             // Once there are enough, the rest stay whole: a listing cuts
             // what turns out large as it goes.
-            if (next.size() < kSpans && wholeSubtree(open.span) && splitSpan(v, open, next)) split = true;
+            if (next.size() < wanted && wholeSubtree(open.span) && splitSpan(v, open, next)) split = true;
             else next.push_back(open);
         }
         if (!split) break;
